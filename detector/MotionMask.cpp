@@ -1,0 +1,4 @@
+// Full-size motion mask output.
+#include "detector/MotionDetector.h"
+
+void MotionDetector::getMotionMask(uint8_t*) {}
