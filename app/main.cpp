@@ -1,1 +1,58 @@
-int main() { return -1; }
+// Entry point of the motion detector demo: prints the banner, reads
+// Config_Params.json from the working directory, opens the video source it
+// names and runs the live loop. Command-line arguments are ignored; every way
+// out returns -1.
+#include "app/LiveLoop.h"
+#include "app/VideoSource.h"
+#include "config/ConfigReader.h"
+#include "detector/MotionDetector.h"
+
+#include <opencv2/videoio.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <thread>
+
+std::string configFilePath = "Config_Params.json";
+std::string videoSourceInitString;
+int32_t frameWidth = 0;
+int32_t frameHeight = 0;
+cv::VideoCapture capture;
+MotionDetector detector;
+
+namespace {
+
+void printBanner() {
+    const char* const lines[] = {
+        "###################################################",
+        "#                                                 #",
+        "#   Brannockvelderstimane Demo Application v4.0   #",
+        "#                                                 #",
+        "###################################################",
+        "",
+    };
+    for (const char* line : lines) std::cout << line << std::endl;
+}
+
+// A start-up failure leaves its line readable for a moment before the console
+// window of a desktop launch may close.
+int failStartup(const char* message) {
+    std::cout << message << std::endl;
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
+    return -1;
+}
+
+} // namespace
+
+int main() {
+    printBanner();
+    if (!readConfiguration(configFilePath, detector, videoSourceInitString))
+        return failStartup("Configuration params not read");
+    const SourceOpening source = openVideoSource(videoSourceInitString, capture);
+    if (source.failureMessage != nullptr) return failStartup(source.failureMessage);
+    frameWidth = source.frameWidth;
+    frameHeight = source.frameHeight;
+    return runLiveLoop(capture, videoSourceInitString, source, detector);
+}

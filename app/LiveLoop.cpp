@@ -1,0 +1,130 @@
+#include "app/LiveLoop.h"
+
+#include "app/Recorder.h"
+#include "detector/MotionDetector.h"
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <chrono>
+#include <iostream>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using std::chrono::steady_clock;
+using std::chrono::system_clock;
+
+constexpr const char* inputWindow = "INPUT VIDEO";
+constexpr const char* maskWindow = "MOTION MASK";
+
+constexpr int keyEscape = 27;
+constexpr int keySpace = 32;
+constexpr int keyRecord = 114; // lower-case r only
+
+// Between reads that deliver nothing the keyboard is polled this long, which
+// is also the pause that keeps the retries from spinning.
+constexpr int emptyReadPollMilliseconds = 10;
+
+const cv::Scalar red(0, 0, 255);
+const cv::Scalar cyan(255, 255, 0);
+
+void createWindows(int frameWidth) {
+    // GUI_NORMAL: without it the Qt windows get a toolbar, grow wider than
+    // the frame and the mask window would cover the input window.
+    const int flags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+    cv::namedWindow(inputWindow, flags);
+    cv::moveWindow(inputWindow, 5, 5);
+    cv::namedWindow(maskWindow, flags);
+    cv::moveWindow(maskWindow, frameWidth + 10, 5);
+}
+
+void drawText(cv::Mat& image, const std::string& text, cv::Point origin, const cv::Scalar& colour) {
+    cv::putText(image, text, origin, cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_8);
+}
+
+// Box edges are inclusive; the identifier stands 5 pixels above the top edge.
+void drawObjects(cv::Mat& frame, const std::vector<DetectedObject>& objects) {
+    for (const DetectedObject& o : objects) {
+        cv::rectangle(frame, cv::Rect(o.x0, o.y0, o.x1 - o.x0 + 1, o.y1 - o.y0 + 1), red, 1, cv::LINE_8, 0);
+        drawText(frame, std::to_string(o.objectId), cv::Point(o.x0, o.y0 - 5), cyan);
+    }
+}
+
+void drawProcessingTime(cv::Mat& frame, long long milliseconds) {
+    drawText(frame, "Processing time " + std::to_string(milliseconds) + " ms", cv::Point(frame.cols - 200, 15), red);
+}
+
+bool isUsable(const cv::Mat& frame, const SourceOpening& source) {
+    return frame.cols == source.frameWidth && frame.rows == source.frameHeight && frame.type() == CV_8UC3;
+}
+
+int shutDown(Recorder& recorder) {
+    cv::destroyAllWindows();
+    recorder.stop();
+    return -1;
+}
+
+} // namespace
+
+int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
+                MotionDetector& detector) {
+    const int width = source.frameWidth;
+    const int height = source.frameHeight;
+    createWindows(width);
+    cv::Mat frame(height, width, CV_8UC3);
+    cv::Mat grayFrame(height, width, CV_8UC1);
+    cv::Mat maskImage(height, width, CV_8UC1);
+    Recorder recorder(cv::Size(width, height));
+    SystemPacingClock pacingClock;
+    std::optional<steady_clock::time_point> nothingSince;
+    system_clock::time_point lastPassTime = system_clock::now();
+
+    for (;;) {
+        capture >> frame;
+        if (!isUsable(frame, source)) {
+            // An empty read at the end of a file only needs the rewind and an
+            // immediate retry; only a source that keeps failing is waited on.
+            if (frame.empty()) rewindAtEndOfStream(sourceText, capture);
+            if (!nothingSince) {
+                nothingSince = steady_clock::now();
+                continue;
+            }
+            if (steady_clock::now() - *nothingSince >= std::chrono::seconds(noFrameLimitSeconds)) {
+                std::cout << "No frame from the video source for " << noFrameLimitSeconds << " seconds, ending"
+                          << std::endl;
+                return shutDown(recorder);
+            }
+            if (cv::waitKey(emptyReadPollMilliseconds) == keyEscape) return shutDown(recorder);
+            continue;
+        }
+        nothingSince.reset();
+
+        const system_clock::time_point t0 = system_clock::now();
+        cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
+        detector.processFrame(grayFrame.data, width, height, nullptr);
+        const system_clock::time_point t1 = system_clock::now();
+        const long long processingMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
+
+        detector.getMotionMask(maskImage.data);
+        drawObjects(frame, detector.getObjects());
+        drawProcessingTime(frame, processingMilliseconds);
+        if (recorder.isRecording()) {
+            // The file gets the frame without the label that only the window shows.
+            recorder.write(frame);
+            drawText(frame, "RECORDING", cv::Point(5, 15), red);
+        }
+        cv::imshow(inputWindow, frame);
+        cv::imshow(maskWindow, maskImage);
+
+        const int key = cv::waitKey(1);
+        if (key == keyEscape) return shutDown(recorder);
+        if (key == keySpace) detector.reset();
+        if (key == keyRecord) recorder.toggle();
+
+        paceSource(sourceText, source.sourceFps, lastPassTime, pacingClock);
+        lastPassTime = system_clock::now();
+    }
+}

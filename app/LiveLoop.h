@@ -1,0 +1,24 @@
+// The live loop of the demo: one pass per frame until ESC.
+//
+// Each pass reads a colour frame, has the detector process its grey version,
+// draws the reported objects and the processing time onto it, hands it to a
+// running recording, shows it beside the motion mask, acts on the key
+// pressed (ESC ends, space resets the detector, r starts or stops a
+// recording) and, for a file, waits out the rest of the frame period.
+#pragma once
+
+#include "app/VideoSource.h"
+
+#include <string>
+
+class MotionDetector;
+
+// Seconds without any usable frame after which the loop gives up on the
+// source (a camera unplugged, a one-frame file that cannot loop).
+constexpr int noFrameLimitSeconds = 5;
+
+// Creates the windows "INPUT VIDEO" and "MOTION MASK" side by side and runs
+// the loop on the opened source. Returns the exit status: -1 on ESC and when
+// the source stops delivering frames.
+int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
+                MotionDetector& detector);

@@ -1,0 +1,66 @@
+#include "app/VideoSource.h"
+
+#include "app/FilePicker.h"
+
+#include <opencv2/videoio.hpp>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* cameraNotOpen = "Camera not open";
+constexpr const char* videoFileNotOpen = "Video file not open";
+
+bool openFile(const std::string& text, cv::VideoCapture& capture) {
+    if (isFileDialogRequest(text)) return openVideoFileDialog(capture);
+    return capture.open(text, cv::CAP_ANY);
+}
+
+} // namespace
+
+SourceKind sourceKind(const std::string& text) {
+    return text.size() >= 5 ? SourceKind::File : SourceKind::Camera;
+}
+
+bool isFileDialogRequest(const std::string& text) {
+    return text == "open file dialog";
+}
+
+std::optional<int> cameraIndex(const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const long index = std::strtol(begin, &end, 10);
+    if (end == begin) return std::nullopt;
+    return static_cast<int>(index); // at most four bytes: always in range
+}
+
+double clampSourceFps(double reportedFps) {
+    // Written as the accepted interval so that NaN falls back to 30 as well.
+    if (reportedFps > 1.0 && reportedFps < 60.0) return reportedFps;
+    return 30.0;
+}
+
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture) {
+    SourceOpening opening;
+    if (sourceKind(text) == SourceKind::File) {
+        if (!openFile(text, capture)) {
+            opening.failureMessage = videoFileNotOpen;
+            return opening;
+        }
+        opening.sourceFps = clampSourceFps(capture.get(cv::CAP_PROP_FPS));
+    } else {
+        // A text that is no number fails like a camera that is not there.
+        const std::optional<int> index = cameraIndex(text);
+        if (!index || !capture.open(*index, cv::CAP_ANY)) {
+            opening.failureMessage = cameraNotOpen;
+            return opening;
+        }
+    }
+    opening.frameWidth = static_cast<int32_t>(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+    opening.frameHeight = static_cast<int32_t>(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+    return opening;
+}
+
+void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture) {
+    if (sourceKind(text) == SourceKind::File) capture.set(cv::CAP_PROP_POS_FRAMES, 1.0);
+}

@@ -1,0 +1,77 @@
+// Choosing, opening and pacing the video source.
+//
+// The configured source text names either a camera (4 bytes or fewer: an
+// index such as "0") or a video file (5 bytes or more: a path). The reserved
+// text "open file dialog" lets the user pick the file instead. The kind is
+// decided from the text every time it matters, so opening, rewinding and
+// pacing always agree.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace cv {
+class VideoCapture;
+}
+
+enum class SourceKind { Camera, File };
+
+// File for texts of 5 bytes or more, camera otherwise.
+SourceKind sourceKind(const std::string& text);
+
+// The text that asks for the file picker (exact bytes, case included).
+bool isFileDialogRequest(const std::string& text);
+
+// Decimal camera index as the C library reads it: leading white space, an
+// optional sign, the longest run of digits; anything after is ignored.
+// Empty when no digit follows, as in "", "-" or "a.mp".
+std::optional<int> cameraIndex(const std::string& text);
+
+// A file's reported frame rate, kept when strictly between 1 and 60 and
+// replaced by 30 otherwise (files that report 0, or nonsense).
+double clampSourceFps(double reportedFps);
+
+// What the opening found out about a source.
+struct SourceOpening {
+    const char* failureMessage = nullptr; // the line to print, or null once open
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    double sourceFps = 0.0; // files only: the pacing rate
+};
+
+// Opens capture on the source the text names (with the file picker for the
+// reserved text). On failure the message is "Camera not open" or
+// "Video file not open".
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture);
+
+// After an empty read: a file is repositioned to its frame with index 1 (the
+// second frame), so playback loops; a camera is left alone.
+void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture);
+
+// The clock the pacing reads and sleeps on: the wall clock for the elapsed
+// time, a monotonic clock for the sleeps. Tests substitute a clock they drive.
+struct SystemPacingClock {
+    std::chrono::system_clock::time_point now() const { return std::chrono::system_clock::now(); }
+    void sleepOneMillisecond() const {
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+    }
+};
+
+// Holds a file's playback to its frame rate: returns once one frame period
+// (1e6 / sourceFps microseconds) has passed since lastPassTime, sleeping in
+// 1 ms steps. A pass that already took longer is not made up for. Cameras
+// are never paced.
+template <class Clock>
+void paceSource(const std::string& text, double sourceFps, std::chrono::system_clock::time_point lastPassTime,
+                Clock& clock) {
+    if (sourceKind(text) != SourceKind::File) return;
+    const double periodMicroseconds = 1000000.0 / sourceFps;
+    const auto elapsedMicroseconds = [&] {
+        using std::chrono::microseconds;
+        return static_cast<int32_t>(std::chrono::duration_cast<microseconds>(clock.now() - lastPassTime).count());
+    };
+    while (periodMicroseconds > elapsedMicroseconds()) clock.sleepOneMillisecond();
+}

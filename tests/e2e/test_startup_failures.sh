@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Start-up failures: the exact banner, then one line, about one second's
+# wait and status 255, before any window exists (so no display is needed).
+source "$(dirname "$0")/lib.sh"
+unset DISPLAY
+
+e2e_make_workdir
+expected="$E2E_WORKDIR/expected.txt"
+
+# Runs the program on the current Config_Params.json and checks that its
+# whole output is the banner followed by MESSAGE.
+expect_failure() {
+    local message=$1
+    {
+        printf '%s\n' \
+            "###################################################" \
+            "#                                                 #" \
+            "#   Brannockvelderstimane Demo Application v4.0   #" \
+            "#                                                 #" \
+            "###################################################" \
+            "" \
+            "$message"
+    } >"$expected"
+    e2e_start_app
+    e2e_check "no \"$message\" within 15 s" e2e_wait_stdout_line "$message" 15
+    local line_seen total after_line
+    line_seen=$(e2e_now)
+    e2e_check "program still running 10 s after its message" e2e_wait_exit 10
+    total=$(awk -v a="$E2E_APP_START" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
+    after_line=$(awk -v a="$line_seen" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
+    e2e_log "\"$message\", exit ${after_line} s later (${total} s after start), status $E2E_APP_STATUS"
+    cmp -s "$expected" "$E2E_WORKDIR/stdout.txt" || {
+        diff "$expected" "$E2E_WORKDIR/stdout.txt" >&2 || true
+        e2e_fail "output differs from banner + \"$message\""
+    }
+    [ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS, expected 255"
+    # The wait follows the line: at least a second in all, and not much more
+    # after the line showed up (the polling itself takes a little).
+    e2e_float_between "$total" 0.95 60 || e2e_fail "ended $total s after start, expected a one-second wait"
+    e2e_float_between "$after_line" 0.5 2.5 || e2e_fail "ended $after_line s after its message, expected about one"
+}
+
+e2e_log "missing Config_Params.json"
+expect_failure "Configuration params not read"
+
+e2e_log "broken Config_Params.json"
+printf '{ "Config_Params": { "video_source_init_string": "clip.avi", ' >Config_Params.json
+expect_failure "Configuration params not read"
+
+e2e_log "a file path that cannot be opened"
+e2e_write_config "no/such/video.avi"
+expect_failure "Video file not open"
+
+e2e_log "the reserved text in another case is just a path"
+e2e_write_config "Open file dialog"
+expect_failure "Video file not open"
+
+for text in "a.mp" "" "-" "99"; do
+    e2e_log "camera text \"$text\""
+    e2e_write_config "$text"
+    expect_failure "Camera not open"
+done
