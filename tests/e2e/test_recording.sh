@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# One recording, r to r: the file's name, format, rate and size, one frame
+# per pass in between, and the frames as shown but without the label.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/recording_lib.sh"
+
+fps=20
+frames=280 # the square moves 1 px per frame and does not wrap within the file
+e2e_start_xvfb
+e2e_make_workdir
+e2e_make_video clip.avi --frames $frames --size 320x240 --fps $fps --square 16 --speed 1
+e2e_write_config clip.avi
+e2e_start_app
+input=$(e2e_wait_window "INPUT VIDEO")
+e2e_check "no video frame in the input window" e2e_wait_pixel 15 225 90 80 70 12
+
+toggle_recording on "$input"
+start_before=$PRESS_BEFORE start_after=$PRESS_AFTER
+names_at_start="record_$(date -d "@${start_before%.*}" +%d_%m_%Y_%H_%M_%S).avi record_$(date -d "@${start_after%.*}" +%d_%m_%Y_%H_%M_%S).avi"
+e2e_screenshot "$E2E_WORKDIR/window-recording.png"
+window_label=$(e2e_count_red "$E2E_WORKDIR/window-recording.png" 5 5 100 20)
+sleep 2.5 # the length of the recording, not a readiness wait
+toggle_recording off "$input"
+stop_before=$PRESS_BEFORE stop_after=$PRESS_AFTER
+e2e_key "$input" Escape
+e2e_check "program still running 5 s after ESC" e2e_wait_exit 5
+[ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS, expected 255"
+
+files=$(recordings)
+e2e_log "recordings: $files"
+[ "$(echo "$files" | grep -c .)" -eq 1 ] || e2e_fail "expected exactly one recording, found: $files"
+[[ " $names_at_start " == *" $files "* ]] || e2e_fail "$files is not named from the local time of the key press ($names_at_start)"
+
+file="$E2E_WORKDIR/$files"
+probe=$(e2e_probe "$file" --square-x --red 0 0 100 20)
+echo "$probe" | grep -v '^x=' | sed 's/^/    /'
+value() { echo "$probe" | sed -n "s/^$1=//p"; }
+[ "$(value fourcc)" = MJPG ] || e2e_fail "fourcc $(value fourcc), expected MJPG"
+[ "$(value fps)" = 30.00 ] || e2e_fail "fps $(value fps), expected 30"
+[ "$(value width)x$(value height)" = 320x240 ] || e2e_fail "size $(value width)x$(value height), expected 320x240"
+
+# One frame per pass: consecutive frames of the source, none skipped or
+# repeated (the file loops back to its frame with index 1, at x = 9).
+read -r -a xs <<<"$(value x)"
+count=${#xs[@]}
+for ((i = 1; i < count; ++i)); do
+    prev=${xs[i - 1]} next=${xs[i]}
+    [ "$next" -eq $((prev + 1)) ] || { [ "$prev" -eq $((8 + frames - 1)) ] && [ "$next" -eq 9 ]; } ||
+        e2e_fail "recorded frame $i shows x=$next after x=$prev: a pass missing or written twice"
+done
+
+# Seen from outside, the passes between the presses: one per frame period at
+# most (each pass lasts at least a period, and the 1 ms sleeps overshoot it a
+# little); each press lands somewhere within a pass, and xdotool takes a moment.
+bounds=$(awk -v a="$start_before" -v b="$start_after" -v c="$stop_before" -v d="$stop_after" -v f=$fps \
+    'BEGIN { p = ((c + d) / 2 - (a + b) / 2) * f; s = 1 + ((b - a) + (d - c)) / 2 * f;
+             printf "%.2f %.2f %.2f", p, 0.9 * p - s, p + s }')
+read -r periods low high <<<"$bounds"
+e2e_log "recorded $count frames; $periods frame periods between the presses (accepting $low..$high)"
+e2e_float_between "$count" "$low" "$high" || e2e_fail "$count frames recorded for $periods frame periods"
+
+# The label is in the window but never in the file; the processing time is in both.
+e2e_log "red in the label area: window $window_label, recorded frames at most $(value red_max)"
+[ "$window_label" -gt 20 ] || e2e_fail "no RECORDING label in the window while recording"
+[ "$(value red_max)" -eq 0 ] || e2e_fail "the RECORDING label got into the recorded frames"
+text_min=$(e2e_probe_value red_min "$file" --red 120 0 200 20)
+[ "$text_min" -gt 20 ] || e2e_fail "a recorded frame lacks the processing-time text"

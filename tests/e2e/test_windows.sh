@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The live windows on a generated video: titles, positions and sizes, the
+# processing-time text, space keeps the loop going, ESC ends it at once.
+source "$(dirname "$0")/lib.sh"
+
+e2e_start_xvfb
+e2e_make_workdir
+e2e_make_video clip.avi --frames 100 --size 320x240 --fps 20 --square 24 --speed 3
+e2e_write_config clip.avi
+e2e_start_app
+
+input=$(e2e_wait_window "INPUT VIDEO")
+mask=$(e2e_wait_window "MOTION MASK")
+e2e_check "input window never became 320x240" e2e_wait_geometry "$input" 320 240
+e2e_check "mask window never became 320x240" e2e_wait_geometry "$mask" 320 240
+read -r ix iy _ <<<"$(e2e_window_geometry "$input")"
+read -r mx my _ <<<"$(e2e_window_geometry "$mask")"
+e2e_log "INPUT VIDEO at ($ix, $iy), MOTION MASK at ($mx, $my)"
+[ "$ix $iy" = "5 5" ] || e2e_fail "INPUT VIDEO at ($ix, $iy), expected (5, 5)"
+[ "$mx $my" = "330 5" ] || e2e_fail "MOTION MASK at ($mx, $my), expected (330, 5)"
+
+# The video's grey background (BGR 70, 80, 90) shows up in the input window.
+e2e_check "no video frame in the input window" e2e_wait_pixel $((ix + 10)) $((iy + 220)) 90 80 70 12
+
+shot="$E2E_WORKDIR/live.png"
+e2e_screenshot "$shot"
+text_red=$(e2e_count_red "$shot" $((ix + 320 - 200)) "$iy" 200 20)
+label_red=$(e2e_count_red "$shot" "$ix" "$iy" 100 20)
+e2e_log "red pixels: processing-time area $text_red, label area $label_red"
+[ "$text_red" -gt 30 ] || e2e_fail "no processing-time text at the top right"
+[ "$label_red" -eq 0 ] || e2e_fail "red in the label area while not recording"
+
+# Left edge of the moving square on the input window's middle row.
+square_x() {
+    e2e_screenshot "$E2E_WORKDIR/square.png"
+    _e2e_rgb_lines "$E2E_WORKDIR/square.png" "$ix" $((iy + 120)) 320 1 |
+        awk '$1 > 160 && $2 > 160 && $3 > 160 { print NR - 1; found = 1; exit } END { if (!found) print -1 }'
+}
+square_moved() { [ "$(square_x)" != "$1" ]; }
+
+e2e_key "$input" space
+before=$(square_x)
+e2e_check "the video stopped after space" e2e_wait_until 10 square_moved "$before"
+e2e_check "program ended after space" e2e_app_running
+
+pressed=$(e2e_now)
+e2e_key "$input" Escape
+e2e_check "program still running 5 s after ESC" e2e_wait_exit 5
+took=$(awk -v a="$pressed" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
+e2e_log "ended ${took} s after ESC with status $E2E_APP_STATUS"
+[ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS after ESC, expected 255"
+e2e_float_between "$took" 0 1 || e2e_fail "ESC took $took s, expected under one second"
