@@ -193,7 +193,9 @@ e2e_write_config() {
 }
 
 e2e_start_app() {
-    (cd "$E2E_WORKDIR" && exec "$MOTION_DEMO") >"$E2E_WORKDIR/stdout.txt" 2>"$E2E_WORKDIR/stderr.txt" &
+    # Qt wants a private runtime directory and complains on stderr without one.
+    mkdir -p -m 700 "$E2E_WORKDIR/.runtime"
+    (cd "$E2E_WORKDIR" && XDG_RUNTIME_DIR="$E2E_WORKDIR/.runtime" exec "$MOTION_DEMO") >"$E2E_WORKDIR/stdout.txt" 2>"$E2E_WORKDIR/stderr.txt" &
     E2E_APP_PID=$!
     E2E_APP_START=$(e2e_now)
     E2E_APP_STATUS=""
