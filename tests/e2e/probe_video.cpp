@@ -2,7 +2,7 @@
 // key=value per line:
 //
 //   probe_video FILE                      fourcc, fps, width, height, frames (decoded)
-//   probe_video FILE --square-x           also x=... : per frame, the leftmost column of the
+//   probe_video FILE --square-center      also center=... : per frame, the middle column of the
 //                                         bright square on the middle row (-1: none)
 //   probe_video FILE --red X Y W H        also red_min=, red_max= : fewest and most reddish
 //                                         pixels inside the rectangle over all frames
@@ -27,15 +27,23 @@ bool isReddish(const cv::Vec3b& bgr) {
     return bgr[2] > 120 && bgr[2] - std::max(bgr[0], bgr[1]) > 60;
 }
 
+// By brightness, which Motion-JPEG keeps sharp where it blurs colour. The
+// red box of a reported object may cover the square's outer columns; it
+// covers both sides alike, so the middle stays put.
 bool isSquare(const cv::Vec3b& bgr) {
-    return bgr[0] > 160 && bgr[1] > 160 && bgr[2] > 160;
+    return 0.114 * bgr[0] + 0.587 * bgr[1] + 0.299 * bgr[2] > 155.0;
 }
 
-int squareLeft(const cv::Mat& frame) {
+double squareCenter(const cv::Mat& frame) {
     const int row = frame.rows / 2;
-    for (int x = 0; x < frame.cols; ++x)
-        if (isSquare(frame.at<cv::Vec3b>(row, x))) return x;
-    return -1;
+    int left = -1;
+    int right = -1;
+    for (int x = 0; x < frame.cols; ++x) {
+        if (!isSquare(frame.at<cv::Vec3b>(row, x))) continue;
+        if (left < 0) left = x;
+        right = x;
+    }
+    return left < 0 ? -1.0 : (left + right) / 2.0;
 }
 
 int countRed(const cv::Mat& frame, const cv::Rect& area) {
@@ -55,14 +63,14 @@ std::string fourccText(double code) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: probe_video FILE [--square-x] [--red X Y W H]\n");
+        std::fprintf(stderr, "usage: probe_video FILE [--square-center] [--red X Y W H]\n");
         return 2;
     }
     bool wantSquare = false;
     bool wantRed = false;
     cv::Rect redArea;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--square-x") == 0) {
+        if (std::strcmp(argv[i], "--square-center") == 0) {
             wantSquare = true;
         } else if (std::strcmp(argv[i], "--red") == 0 && i + 4 < argc) {
             wantRed = true;
@@ -91,7 +99,11 @@ int main(int argc, char** argv) {
     cv::Mat frame;
     while (video.read(frame) && !frame.empty()) {
         ++frames;
-        if (wantSquare) positions += (positions.empty() ? "" : " ") + std::to_string(squareLeft(frame));
+        if (wantSquare) {
+            char center[16];
+            std::snprintf(center, sizeof center, "%.1f", squareCenter(frame));
+            positions += (positions.empty() ? "" : " ") + std::string(center);
+        }
         if (wantRed) {
             const int red = countRed(frame, redArea);
             redMin = std::min(redMin, red);
@@ -99,7 +111,7 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("frames=%d\n", frames);
-    if (wantSquare) std::printf("x=%s\n", positions.c_str());
+    if (wantSquare) std::printf("center=%s\n", positions.c_str());
     if (wantRed) std::printf("red_min=%d\nred_max=%d\n", frames > 0 ? redMin : 0, redMax);
     return 0;
 }
