@@ -19,7 +19,7 @@
 #   e2e_check "DESCRIPTION" CMD... run CMD; fail with DESCRIPTION when it fails
 #   e2e_log MESSAGE...           progress line on stdout (shown by ctest -V)
 #   e2e_now                      wall-clock seconds with fractions
-#   e2e_elapsed SINCE            seconds since SINCE (an e2e_now value)
+#   e2e_seconds_between FROM TO  TO - FROM (e2e_now values), 3 decimals
 #   e2e_float_between VALUE LOW HIGH  true when LOW <= VALUE <= HIGH (decimals)
 #   e2e_wait_until TIMEOUT CMD...  poll CMD every 0.05 s until it succeeds;
 #                                false after TIMEOUT seconds (scaled)
@@ -63,9 +63,12 @@
 # Screen contents
 #   e2e_screenshot FILE          save the whole screen as PNG
 #   e2e_pixel FILE X Y           print "R G B" of one pixel of a screenshot
-#   e2e_count_red FILE X Y W H   print how many pixels of the rectangle are
-#                                clearly red (red above 120 and at least 60
-#                                above green and blue)
+#   e2e_count_where FILE X Y W H EXPR  print how many pixels of the rectangle
+#                                satisfy EXPR, an awk condition on r, g, b
+#                                (0..255), e.g. 'r > 200 && g > 200 && b > 200'
+#   e2e_count_red FILE X Y W H   the same for clearly red pixels (red above 120
+#                                and at least 60 above green and blue), as
+#                                drawn by the program's boxes and texts
 #   e2e_wait_pixel X Y R G B TOL [TIMEOUT]  wait until the screen pixel at
 #                                (X, Y) is within TOL of (R, G, B) per channel
 #
@@ -103,7 +106,7 @@ e2e_check() {
 
 e2e_now() { date +%s.%N; }
 
-e2e_elapsed() { awk -v a="$1" -v b="$(e2e_now)" 'BEGIN { printf "%.3f", b - a }'; }
+e2e_seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
 e2e_float_between() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
 
@@ -260,10 +263,12 @@ _e2e_rgb_lines() {
 
 e2e_pixel() { _e2e_rgb_lines "$1" "$2" "$3" 1 1; }
 
-e2e_count_red() {
-    _e2e_rgb_lines "$@" |
-        awk '{ m = $2 > $3 ? $2 : $3; if ($1 > 120 && $1 - m > 60) n++ } END { print n + 0 }'
+e2e_count_where() {
+    _e2e_rgb_lines "$1" "$2" "$3" "$4" "$5" |
+        awk "{ r = \$1; g = \$2; b = \$3; if ($6) n++ } END { print n + 0 }"
 }
+
+e2e_count_red() { e2e_count_where "$@" 'r > 120 && r - (g > b ? g : b) > 60'; }
 
 _e2e_pixel_near() {
     local shot="$E2E_WORKDIR/.pixel-probe.png" rgb

@@ -52,7 +52,7 @@ toggle_recording on "$input"
 pressed=$(e2e_now)
 e2e_key "$input" Escape
 e2e_check "program still running 5 s after ESC" e2e_wait_exit 5
-took=$(awk -v a="$pressed" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
+took=$(e2e_seconds_between "$pressed" "$E2E_APP_END")
 e2e_log "ended ${took} s after ESC with status $E2E_APP_STATUS"
 [ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS after ESC, expected 255"
 e2e_float_between "$took" 0 1 || e2e_fail "ESC took $took s during a recording"

@@ -26,8 +26,8 @@ expect_failure() {
     local line_seen total after_line
     line_seen=$(e2e_now)
     e2e_check "program still running 10 s after its message" e2e_wait_exit 10
-    total=$(awk -v a="$E2E_APP_START" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
-    after_line=$(awk -v a="$line_seen" -v b="$E2E_APP_END" 'BEGIN { printf "%.3f", b - a }')
+    total=$(e2e_seconds_between "$E2E_APP_START" "$E2E_APP_END")
+    after_line=$(e2e_seconds_between "$line_seen" "$E2E_APP_END")
     e2e_log "\"$message\", exit ${after_line} s later (${total} s after start), status $E2E_APP_STATUS"
     cmp -s "$expected" "$E2E_WORKDIR/stdout.txt" || {
         diff "$expected" "$E2E_WORKDIR/stdout.txt" >&2 || true
