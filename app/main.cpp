@@ -36,8 +36,7 @@ void printBanner() {
     for (const char* line : lines) std::cout << line << std::endl;
 }
 
-// A start-up failure leaves its line readable for a moment before the console
-// window of a desktop launch may close.
+// The pause keeps the line readable when the console closes with the program.
 int failStartup(const char* message) {
     std::cout << message << std::endl;
     std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(1));
