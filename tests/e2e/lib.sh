@@ -39,8 +39,8 @@
 #                                (VALUE is written as JSON, e.g. scale_factor=2)
 #
 # The program
-#   e2e_start_app                start MOTION_DEMO in E2E_WORKDIR in the
-#                                background; stdout and stderr go to
+#   e2e_start_app [DIR]          start MOTION_DEMO in E2E_WORKDIR (or DIR) in
+#                                the background; stdout and stderr go to
 #                                E2E_WORKDIR/stdout.txt and stderr.txt; sets
 #                                E2E_APP_PID and E2E_APP_START (e2e_now)
 #   e2e_app_running              true while the program runs
@@ -71,6 +71,9 @@
 #                                drawn by the program's boxes and texts
 #   e2e_wait_pixel X Y R G B TOL [TIMEOUT]  wait until the screen pixel at
 #                                (X, Y) is within TOL of (R, G, B) per channel
+#   e2e_square_left X Y WIDTH    column (0-based, from X) of the first light
+#                                pixel in the screen row Y from X to X+WIDTH-1,
+#                                where a make_test_video square is; -1 if none
 #
 # Videos
 #   e2e_probe FILE [OPTS]        run probe_video on FILE (key=value lines)
@@ -146,6 +149,7 @@ trap _e2e_cleanup EXIT
 
 e2e_start_xvfb() {
     local screen=${1:-1600x1000x24} fifo display
+    mkdir -p "$E2E_TMP_DIR"
     fifo=$(mktemp -u "${E2E_TMP_DIR}/xvfb-display.XXXXXX")
     mkfifo "$fifo"
     # -displayfd lets the server choose a free display number and report it
@@ -198,7 +202,7 @@ e2e_write_config() {
 e2e_start_app() {
     # Qt wants a private runtime directory and complains on stderr without one.
     mkdir -p -m 700 "$E2E_WORKDIR/.runtime"
-    (cd "$E2E_WORKDIR" && XDG_RUNTIME_DIR="$E2E_WORKDIR/.runtime" exec "$MOTION_DEMO") >"$E2E_WORKDIR/stdout.txt" 2>"$E2E_WORKDIR/stderr.txt" &
+    (cd "${1:-$E2E_WORKDIR}" && XDG_RUNTIME_DIR="$E2E_WORKDIR/.runtime" exec "$MOTION_DEMO") >"$E2E_WORKDIR/stdout.txt" 2>"$E2E_WORKDIR/stderr.txt" &
     E2E_APP_PID=$!
     E2E_APP_START=$(e2e_now)
     E2E_APP_STATUS=""
@@ -280,6 +284,12 @@ _e2e_pixel_near() {
 }
 
 e2e_wait_pixel() { e2e_wait_until "${7:-30}" _e2e_pixel_near "$1" "$2" "$3" "$4" "$5" "$6"; }
+
+e2e_square_left() {
+    e2e_screenshot "$E2E_WORKDIR/.square-probe.png"
+    _e2e_rgb_lines "$E2E_WORKDIR/.square-probe.png" "$1" "$2" "$3" 1 |
+        awk '$1 > 160 && $2 > 160 && $3 > 160 { print NR - 1; found = 1; exit } END { if (!found) print -1 }'
+}
 
 e2e_probe() { "$PROBE_VIDEO" "$@"; }
 

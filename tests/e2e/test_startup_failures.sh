@@ -51,6 +51,12 @@ e2e_log "a file path that cannot be opened"
 e2e_write_config "no/such/video.avi"
 expect_failure "Video file not open"
 
+e2e_log "a video file cut off inside its header"
+e2e_make_video whole.avi --frames 5 --size 64x48
+head -c 1000 whole.avi >cut.avi
+e2e_write_config cut.avi
+expect_failure "Video file not open"
+
 e2e_log "the reserved text in another case is just a path"
 e2e_write_config "Open file dialog"
 expect_failure "Video file not open"

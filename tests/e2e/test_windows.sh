@@ -31,11 +31,7 @@ e2e_log "red pixels: processing-time area $text_red, label area $label_red"
 [ "$label_red" -eq 0 ] || e2e_fail "red in the label area while not recording"
 
 # Left edge of the moving square on the input window's middle row.
-square_x() {
-    e2e_screenshot "$E2E_WORKDIR/square.png"
-    _e2e_rgb_lines "$E2E_WORKDIR/square.png" "$ix" $((iy + 120)) 320 1 |
-        awk '$1 > 160 && $2 > 160 && $3 > 160 { print NR - 1; found = 1; exit } END { if (!found) print -1 }'
-}
+square_x() { e2e_square_left "$ix" $((iy + 120)) 320; }
 square_moved() { [ "$(square_x)" != "$1" ]; }
 
 e2e_key "$input" space
