@@ -4,6 +4,9 @@
 // mask and object queries and resets. After every call the invariants of
 // DetectorInvariants.h must hold.
 //
+// The seeds named crossing_squares* decode to runs of frames with two
+// squares crossing at a steady pace, so that tracks form and are reported.
+//
 // Buffers are sized exactly to what the detector may touch, so AddressSanitizer
 // catches any access beyond them; a refused size gets a one-byte frame.
 // Accepted frames are kept to 256 K pixels and 64 K scaled pixels (an 8192 x 32
@@ -25,7 +28,7 @@ using namespace detector_invariants;
 
 constexpr size_t maxFramePixels = 8192 * 32;
 constexpr size_t maxScaledPixels = 256 * 256;
-constexpr size_t maxPixelsPerInput = 1024 * 1024;
+constexpr size_t maxPixelsPerInput = 256 * 1024;
 constexpr int maxOperations = 64;
 
 void require(const std::string& broken, const char* after) {
@@ -52,7 +55,7 @@ int frameSide(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 7)) {
     case 0: return in.PickValueInArray(special);
     case 1: return in.ConsumeIntegralInRange(32, 520); // large enough for over 10000 first-pass blobs
-    default: return in.ConsumeIntegralInRange(32, 96);
+    default: return in.ConsumeIntegralInRange(32, 64);
     }
 }
 
@@ -61,10 +64,18 @@ uint32_t nextRandom(uint32_t& state) {
     return state >> 24;
 }
 
+// Two squares crossing at a steady pace, from frame number n alone, so that
+// consecutive frames of this kind make tracks that get reported.
+bool onCrossingSquares(int x, int y, int width, int n) {
+    const int right = (4 + 3 * n) % width, left = width - 1 - (4 + 2 * n) % width;
+    return y >= 8 && y < 20 && ((x >= right && x < right + 10) || (x > left - 12 && x <= left));
+}
+
 // Content that makes motion of several kinds against an earlier frame:
-// flat, noise, isolated dots (one blob each), a bright box, raw input bytes.
-void fillFrame(FuzzedDataProvider& in, std::vector<uint8_t>& frame, int width) {
-    const int kind = in.ConsumeIntegralInRange(0, 4);
+// flat, noise, isolated dots (one blob each), a bright box, raw input bytes,
+// steadily moving squares.
+void fillFrame(FuzzedDataProvider& in, std::vector<uint8_t>& frame, int width, int frameNumber) {
+    const int kind = in.ConsumeIntegralInRange(0, 5);
     const uint8_t level = in.ConsumeIntegral<uint8_t>();
     uint32_t state = in.ConsumeIntegral<uint32_t>();
     const std::vector<uint8_t> raw = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 64));
@@ -76,7 +87,8 @@ void fillFrame(FuzzedDataProvider& in, std::vector<uint8_t>& frame, int width) {
         case 1: frame[i] = uint8_t(nextRandom(state)); break;
         case 2: frame[i] = (x % 2 == 0 && y % 2 == 0) ? 255 : level; break;
         case 3: frame[i] = (x >= boxX && x < boxX + boxSide && y >= boxY && y < boxY + boxSide) ? 255 - level : level; break;
-        default: frame[i] = raw.empty() ? level : raw[i % raw.size()]; break;
+        case 4: frame[i] = raw.empty() ? level : raw[i % raw.size()]; break;
+        default: frame[i] = onCrossingSquares(x, y, width, frameNumber) ? 230 : 20; break;
         }
     }
 }
@@ -127,11 +139,11 @@ private:
         pixelsFed += pixels;
 
         std::vector<uint8_t> frame(pixels);
-        fillFrame(in, frame, acceptable ? w : 1);
+        fillFrame(in, frame, acceptable ? w : 1, framesFed++);
         std::vector<uint8_t> regionMask;
         if (withRegionMask) {
             regionMask.resize(acceptable ? size_t(w / factor) * size_t(h / factor) : 1);
-            fillFrame(in, regionMask, acceptable ? w / factor : 1);
+            fillFrame(in, regionMask, acceptable ? w / factor : 1, framesFed);
         }
         const bool accepted =
             detector.processFrame(frame.data(), w, h, withRegionMask ? regionMask.data() : nullptr);
@@ -163,6 +175,7 @@ private:
     FuzzedDataProvider& in;
     MotionDetector detector;
     size_t pixelsFed = 0;
+    int framesFed = 0;
     int lastWidth = 64;
     int lastHeight = 48;
 };

@@ -30,7 +30,7 @@ constexpr int height = 120;
 constexpr int warmUpFrames = 1000;
 constexpr int phaseFrames = 5000;
 constexpr int resetEvery = 23000;
-constexpr size_t maxTracks = 256;
+constexpr size_t maxTracks = 1000; // far above what six actors and noise give, far below a leak of tracks
 constexpr long maxGrowthBytes = 1024 * 1024;
 
 class Random {

@@ -154,6 +154,7 @@ TEST(HostileInput, ZeroMaximumVelocityPairsNothing) {
     // founds a new track in every frame, and none is ever reported.
     MotionDetector d;
     ASSERT_TRUE(d.setParam(MAX_OBJECT_VELOCITY, 0));
+    run(d, frameWith(160, 120, {}), 160, 120); // an empty background: one blob per frame after it
     for (int f = 0; f < 60; ++f) {
         const std::vector<DetectedObject> objects =
             run(d, frameWith(160, 120, {{10 + 2 * f, 50, 12}}), 160, 120);
