@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -127,6 +128,21 @@ TEST(HostileInput, MoreRegionsThanBlobExtractionHolds) {
     d.reset();
     EXPECT_EQ(brokenInvariant(d), "");
     run(d, frameWith(side, side, {}), side, side);
+}
+
+TEST(HostileInput, ConsecutiveFramesOfTenThousandRegionsFinishPromptly) {
+    GTEST_SKIP() << "known fault, left to tracking: with 10000 tracks and 10000 blobs the second frame "
+                    "takes about 90 s (score matrix plus candidate-list removal per match), so a noisy "
+                    "source can stall the program for minutes";
+    constexpr int side = 400;
+    MotionDetector d;
+    ASSERT_TRUE(d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1));
+    ASSERT_TRUE(d.setParam(MIN_OBJECT_WIDTH, 1));
+    ASSERT_TRUE(d.setParam(MIN_OBJECT_HEIGHT, 1));
+    run(d, frameWith(side, side, {}), side, side);
+    const auto started = std::chrono::steady_clock::now();
+    for (int f = 0; f < 2; ++f) run(d, dottedFrame(side, side), side, side);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 TEST(HostileInput, GrowingRegionsBeyondTheFrameMergesThemSafely) {
