@@ -9,7 +9,7 @@
 #                                       SECONDS each (default 60), side by side
 #   scripts/sanitize.sh                 both
 #
-# Expects what scripts/setup.sh installs (clang, libclang-rt-14-dev, libomp).
+# Expects what scripts/setup.sh installs (clang, libclang-rt-14-dev, libomp-dev).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

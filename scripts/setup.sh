@@ -9,7 +9,7 @@ PACKAGES=(
   libopencv-dev qtbase5-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libomp-dev
 )
 
 missing=()
