@@ -39,21 +39,21 @@ void require(const std::string& broken, const char* after) {
 
 double parameterValue(FuzzedDataProvider& in) {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    static constexpr double special[] = {
+    static constexpr double edges[] = {
         std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.0, -0.0, 0.5, 0.99, 1.0, 1.9, 2.0, 3.0, 8.0, 8.9,
         9.0, 10.0, 10.5, 255.0, 255.5, 8192.0, 8192.5, -1.0, 2147483648.0, -2147483649.0, 1e300,
         std::numeric_limits<double>::denorm_min()};
     switch (in.ConsumeIntegralInRange(0, 2)) {
-    case 0: return in.PickValueInArray(special);
+    case 0: return in.PickValueInArray(edges);
     case 1: return in.ConsumeIntegralInRange(-2, 300);
     default: return in.ConsumeFloatingPoint<double>();
     }
 }
 
 int frameSide(FuzzedDataProvider& in) {
-    static constexpr int special[] = {INT_MIN, -64, -1, 0, 1, 31, 32, 8192, 8193, INT_MAX};
+    static constexpr int edges[] = {INT_MIN, -64, -1, 0, 1, 31, 32, 8192, 8193, INT_MAX};
     switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0: return in.PickValueInArray(special);
+    case 0: return in.PickValueInArray(edges);
     case 1: return in.ConsumeIntegralInRange(32, 520); // large enough for over 10000 first-pass blobs
     default: return in.ConsumeIntegralInRange(32, 64);
     }
