@@ -38,6 +38,11 @@ protected:
         d.setParam(MAX_OBJECT_WIDTH, 8192);
         d.setParam(MAX_OBJECT_HEIGHT, 8192);
     }
+    // Every group, with boxes not grown: blobs merge only when boxes touch.
+    void anySizeNoMargin() {
+        anySize();
+        d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    }
     const std::vector<Blob>& extract() {
         A::extractBlobs(d);
         EXPECT_EQ(A::blobCount(d), int(A::blobs(d).size()));
@@ -73,8 +78,7 @@ TEST_F(BlobExtraction, SinglePixelMeasuredAndDroppedBelowMinimumSize) {
 
 TEST_F(BlobExtraction, FirstRowAndColumnIgnoredLastRowAndColumnCounted) {
     geometry(32, 32);
-    anySize();
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    anySizeNoMargin();
     row(0, 31, 0);
     column(0, 0, 31);
     motion(10, 10, 254); // only exactly 255 is motion
@@ -119,8 +123,7 @@ TEST_F(BlobExtraction, GapOfTwiceTheMarginMergesOneMoreSeparates) {
 
 TEST_F(BlobExtraction, WithoutMarginDiagonallyTouchingBoxesMerge) {
     geometry(32, 32);
-    anySize();
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    anySizeNoMargin();
     rectangle(5, 5, 6, 6);
     rectangle(7, 7, 8, 8); // touches only through a corner
     rectangle(20, 5, 21, 6);
@@ -134,8 +137,7 @@ TEST_F(BlobExtraction, OneLevelUnionKeepsALaterRedirectedGroupApart) {
     // P labels first, Q second, R third. R is first joined to Q, and only
     // later Q to P (through U); R keeps pointing at Q's old entry.
     geometry(32, 32);
-    anySize();
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    anySizeNoMargin();
     row(2, 8, 1), column(2, 1, 10);    // P: box (2,1)-(8,10)
     row(14, 16, 2), column(16, 2, 8);  // Q: box (14,2)-(16,8)
     row(10, 13, 3), column(13, 3, 8);  // R: box (10,3)-(13,8)
@@ -186,8 +188,7 @@ TEST_F(BlobExtraction, CornerOutsideLabelledAreaGetsAGroupOfItsOwn) {
     // With margin 0 a box starting in the last row or column has its corner
     // where no label is ever written.
     geometry(32, 32);
-    anySize();
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    anySizeNoMargin();
     rectangle(3, 3, 4, 4);
     motion(31, 10), motion(31, 11); // last column
     motion(8, 31), motion(9, 31);   // last row
@@ -203,8 +204,7 @@ TEST_F(BlobExtraction, CornerOutsideLabelledAreaGetsAGroupOfItsOwn) {
 
 TEST_F(BlobExtraction, AtTheFirstPassCapLaterRunsStartNothingButMayJoinAbove) {
     geometry(256, 256);
-    anySize();
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    anySizeNoMargin();
     column(2, 1, 160); // first blob found
     int isolated = 0;
     for (int y = 1; y < 160 && isolated < 9999; y += 2)
