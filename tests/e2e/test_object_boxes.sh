@@ -14,7 +14,6 @@ e2e_start_app
 
 input=$(e2e_wait_window "INPUT VIDEO")
 e2e_check "input window never became 320x240" e2e_wait_geometry "$input" 320 240
-seen=$(e2e_now)
 read -r ix iy _ <<<"$(e2e_window_geometry "$input")"
 
 # Below the processing-time text: rows 25 to 239 of the window.
@@ -35,9 +34,11 @@ red='r > 120 && r - (g > b ? g : b) > 60'
 bright='r > 160 && g > 160 && b > 160'
 cyan='g > 150 && b > 150 && r < 110'
 
-# Frame k is shown no earlier than about k frame periods after the window
-# appeared, so until (criterion - 2) periods have passed no box may show.
-quiet_until=$(awk -v s="$seen" -v c="$criterion" -v f="$fps" 'BEGIN { printf "%.3f", s + (c - 2) / f }')
+# The file is paced: frame k is shown no earlier than k frame periods after
+# the program started. The first frame only teaches the background, the
+# second founds the track, so no box may show before frame criterion + 1;
+# screenshots finished before (criterion - 1) periods must show none.
+quiet_until=$(awk -v s="$E2E_APP_START" -v c="$criterion" -v f="$fps" 'BEGIN { printf "%.3f", s + (c - 1) / f }')
 early=0
 while :; do
     e2e_screenshot "$E2E_WORKDIR/early.png"
@@ -47,7 +48,7 @@ while :; do
     [ "$n" -eq 0 ] || e2e_fail "a red box after fewer than $criterion frames ($n red pixels)"
     early=$((early + 1))
 done
-e2e_log "$early screenshot(s) within the first $((criterion - 2)) frame periods showed no box"
+e2e_log "$early screenshot(s) within the first $((criterion - 1)) frame periods showed no box"
 
 # The red box encloses the square's bright pixels of the same frame.
 box_around_square() {
