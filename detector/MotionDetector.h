@@ -161,7 +161,6 @@ private:
     // Tracking
     void updateTracks();
     void updateTrack(Track& track, const Blob& blob) const;
-    Track foundTrack(const Blob& blob) const;
     float matchScore(const Blob& blob, const Track& track) const;
     static float speedDissimilarity(float a, float b, float c);
 

@@ -170,65 +170,113 @@ void filterVelocity(float& velocity, float& variance, float trackSize, float dis
     if (variance < varianceFloor) variance = varianceFloor;
 }
 
-} // namespace
-
-void MotionDetector::updateTracks() {
-    const int trackCount = static_cast<int>(tracks.size());
-    const int blobTotal = static_cast<int>(blobs.size());
-    Association a(trackCount, blobTotal);
-
-    for (int i = 0; i < trackCount; ++i) {
-        for (int j = 0; j < blobTotal; ++j) {
-            const float s = matchScore(blobs[size_t(j)], tracks[size_t(i)]);
-            if (s > matchThreshold) {
+// Step 1: every pair's score; pairs above the threshold become candidates,
+// each list in ascending order.
+template <typename Score>
+Association scorePairs(const std::vector<Track>& tracks, const std::vector<Blob>& blobs, double threshold,
+                       Score score) {
+    Association a(static_cast<int>(tracks.size()), static_cast<int>(blobs.size()));
+    for (int i = 0; i < a.trackCount; ++i) {
+        for (int j = 0; j < a.blobCount; ++j) {
+            const float s = score(blobs[size_t(j)], tracks[size_t(i)]);
+            if (s > threshold) {
                 a.score(i, j) = s;
                 a.trackCandidates[size_t(i)].push_back(j);
                 a.blobCandidates[size_t(j)].push_back(i);
             }
         }
     }
+    return a;
+}
 
-    std::vector<int> matched;
+struct Resolution {
+    std::vector<int> matched; // track indices, in resolution order
     std::vector<int> missed;
-    for (int i = 0; i < trackCount; ++i) {
+};
+
+// Step 2: in track order, each track takes its only candidate (whatever
+// other tracks score for it) or the best of several, and is corrected; a
+// track left without candidates is missed.
+template <typename Correct>
+Resolution associate(Association& a, std::vector<Track>& tracks, const std::vector<Blob>& blobs, Correct correct) {
+    Resolution r;
+    for (int i = 0; i < a.trackCount; ++i) {
         const std::vector<int>& candidates = a.trackCandidates[size_t(i)];
         Track& track = tracks[size_t(i)];
         if (candidates.empty()) {
             ++track.missCount;
-            missed.push_back(i);
+            r.missed.push_back(i);
             continue;
         }
         const int blob = candidates.size() == 1 ? candidates.front() : selectBestBlob(a, i, candidates, track, blobs);
-        updateTrack(track, blobs[size_t(blob)]);
-        matched.push_back(i);
+        correct(track, blobs[size_t(blob)]);
+        r.matched.push_back(i);
         commitMatch(a, i, blob);
     }
+    return r;
+}
 
+// Step 3: a new track on every blob that no track took.
+std::vector<Track> foundTracks(const Association& a, const std::vector<Blob>& blobs, float initialVariance) {
     std::vector<Track> founded;
-    for (int j = 0; j < blobTotal; ++j)
-        if (a.blobCandidates[size_t(j)].empty()) founded.push_back(foundTrack(blobs[size_t(j)]));
+    for (int j = 0; j < a.blobCount; ++j) {
+        if (!a.blobCandidates[size_t(j)].empty()) continue;
+        Track track{};
+        copyBlobFields(track, blobs[size_t(j)]);
+        track.objectId = -1;
+        track.prevCentroidX = track.prevCentroidY = std::numeric_limits<float>::infinity();
+        track.varianceX = track.varianceY = initialVariance;
+        founded.push_back(track);
+    }
+    return founded;
+}
 
-    std::vector<Track> keptReported;
-    std::vector<Track> keptUnreported;
-    for (int k : missed) {
+struct KeptMisses {
+    std::vector<Track> reported;
+    std::vector<Track> unreported;
+};
+
+// Step 4: missed tracks coast; those missed too long are dropped. A reported
+// object hidden behind another reported object that is still seen (two
+// people crossing) is kept alive while they overlap.
+KeptMisses coastAndRetire(const std::vector<Track>& tracks, const Resolution& r, int32_t resetCriterion) {
+    KeptMisses kept;
+    for (int k : r.missed) {
         Track track = tracks[size_t(k)];
         coast(track);
-        // A reported object hidden behind another reported object that is
-        // still seen (two people crossing) is kept alive while they overlap.
-        if (isReported(track) && overlapsReported(track, tracks, matched)) track.missCount = 1;
-        if (track.missCount < trackResetCriterion) (isReported(track) ? keptReported : keptUnreported).push_back(track);
+        if (isReported(track) && overlapsReported(track, tracks, r.matched)) track.missCount = 1;
+        if (track.missCount < resetCriterion) (isReported(track) ? kept.reported : kept.unreported).push_back(track);
     }
+    return kept;
+}
 
-    std::vector<Track> next;
-    next.reserve(matched.size() + keptReported.size() + keptUnreported.size() + founded.size());
+// Step 5: reported objects first, so that they have the first claim on
+// blobs in the next frame, then the rest, then the new tracks.
+std::vector<Track> inPrecedenceOrder(const std::vector<Track>& tracks, const std::vector<int>& matched,
+                                     const KeptMisses& kept, const std::vector<Track>& founded) {
+    std::vector<Track> order;
+    order.reserve(matched.size() + kept.reported.size() + kept.unreported.size() + founded.size());
     for (int k : matched)
-        if (isReported(tracks[size_t(k)])) next.push_back(tracks[size_t(k)]);
-    next.insert(next.end(), keptReported.begin(), keptReported.end());
+        if (isReported(tracks[size_t(k)])) order.push_back(tracks[size_t(k)]);
+    order.insert(order.end(), kept.reported.begin(), kept.reported.end());
     for (int k : matched)
-        if (!isReported(tracks[size_t(k)])) next.push_back(tracks[size_t(k)]);
-    next.insert(next.end(), keptUnreported.begin(), keptUnreported.end());
-    next.insert(next.end(), founded.begin(), founded.end());
-    tracks = std::move(next);
+        if (!isReported(tracks[size_t(k)])) order.push_back(tracks[size_t(k)]);
+    order.insert(order.end(), kept.unreported.begin(), kept.unreported.end());
+    order.insert(order.end(), founded.begin(), founded.end());
+    return order;
+}
+
+} // namespace
+
+void MotionDetector::updateTracks() {
+    Association a = scorePairs(tracks, blobs, matchThreshold,
+                               [this](const Blob& blob, const Track& track) { return matchScore(blob, track); });
+    const Resolution r =
+        associate(a, tracks, blobs, [this](Track& track, const Blob& blob) { updateTrack(track, blob); });
+    const double spread = 3.0 * maxObjectVelocity;
+    const std::vector<Track> founded = foundTracks(a, blobs, static_cast<float>(spread * spread));
+    const KeptMisses kept = coastAndRetire(tracks, r, trackResetCriterion);
+    tracks = inPrecedenceOrder(tracks, r.matched, kept, founded);
 }
 
 void MotionDetector::updateTrack(Track& track, const Blob& blob) const {
@@ -252,14 +300,4 @@ void MotionDetector::updateTrack(Track& track, const Blob& blob) const {
     track.prevCentroidX = previousX;
     track.prevCentroidY = previousY;
     track.missCount = 0;
-}
-
-Track MotionDetector::foundTrack(const Blob& blob) const {
-    Track track{};
-    copyBlobFields(track, blob);
-    track.objectId = -1;
-    track.prevCentroidX = track.prevCentroidY = std::numeric_limits<float>::infinity();
-    const double spread = 3.0 * maxObjectVelocity;
-    track.varianceX = track.varianceY = static_cast<float>(spread * spread);
-    return track;
 }
