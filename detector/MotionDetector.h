@@ -149,6 +149,7 @@ private:
     // Background model
     void updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask);
     void updateBackgroundParallel(const uint8_t* scaledFrame, const uint8_t* regionMask);
+    void updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow, int endRow);
 
     // Blob extraction, in stage order
     void extractBlobs();

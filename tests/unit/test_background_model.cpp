@@ -1,0 +1,411 @@
+// The background model against a plain reference update, serial against
+// parallel, and the behaviour over time of single pixels.
+#include "DetectorAccess.h"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
+
+using A = MotionDetectorTestAccess;
+
+namespace {
+
+// The pixel update written out step by step, deliberately without any of the
+// detector's optimisations: the yardstick for every layout and code path.
+uint8_t referenceUpdate(PixelModel& model, uint8_t value, double alphaCoeff, double pixelDeviation, int n) {
+    const float alpha = static_cast<float>(alphaCoeff);
+    const float minVariance = static_cast<float>(pixelDeviation * pixelDeviation);
+    GaussianComponent* C = model.components;
+    const float x = value;
+    float total = 1.0f;
+    int p = -1;
+    for (int k = 0; k < n && p < 0; ++k) {
+        const float d = x - C[k].mean;
+        if (C[k].variance * 6.25f > d * d) {
+            C[k].weight = alpha + C[k].weight;
+            C[k].mean = d * alpha + C[k].mean;
+            C[k].variance = (d * d - C[k].variance) * alpha + C[k].variance;
+            if (C[k].variance < minVariance) C[k].variance = minVariance;
+            total = alpha + 1.0f;
+            p = k;
+        }
+    }
+    if (p < 0) {
+        float vmax = minVariance;
+        for (int k = 0; k < n; ++k) vmax = std::max(vmax, C[k].variance);
+        if (model.initialized)
+            total = (1.0f - C[n - 1].weight) + alpha;
+        else
+            total = alpha;
+        C[n - 1].mean = x;
+        C[n - 1].weight = alpha;
+        C[n - 1].variance = vmax;
+        model.initialized = true;
+        p = n - 1;
+    }
+    const float r = 1.0f / total;
+    for (int k = 0; k < n; ++k) {
+        if (C[k].weight >= alpha) {
+            C[k].weight = C[k].weight * r;
+            C[k].fitness = C[k].weight / C[k].variance;
+        }
+    }
+    while (p > 0 && !(C[p - 1].fitness > C[p].fitness)) {
+        std::swap(C[p - 1], C[p]);
+        --p;
+    }
+    for (int k = 0; k <= n - 2; ++k)
+        if (C[k + 1].fitness > C[k].fitness) std::swap(C[k], C[k + 1]);
+    float s = 0.0f;
+    int b = -1;
+    while (b < n - 1) {
+        b = b + 1;
+        s = s + C[b].weight;
+        if (s > 0.7f) break;
+    }
+    return p > b ? 255 : 0;
+}
+
+uint32_t bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+// Bitwise equality of every field, so that -0, NaN and the slots beyond the
+// ones in use all count.
+::testing::AssertionResult sameModel(const PixelModel& a, const PixelModel& b) {
+    if (a.initialized != b.initialized) return ::testing::AssertionFailure() << "initialized differs";
+    for (int k = 0; k < PixelModel::capacity; ++k) {
+        const GaussianComponent& x = a.components[k];
+        const GaussianComponent& y = b.components[k];
+        if (bits(x.weight) != bits(y.weight) || bits(x.mean) != bits(y.mean) || bits(x.variance) != bits(y.variance) ||
+            bits(x.fitness) != bits(y.fitness))
+            return ::testing::AssertionFailure()
+                   << "slot " << k << ": (" << x.weight << ", " << x.mean << ", " << x.variance << ", " << x.fitness
+                   << ") vs (" << y.weight << ", " << y.mean << ", " << y.variance << ", " << y.fitness << ")";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Grey frames of the sample clip, or a generated scene of moving squares and
+// noise when the clip is not there.
+std::vector<std::vector<uint8_t>> loadFrames(int width, int height, int count) {
+    std::vector<std::vector<uint8_t>> frames;
+    cv::VideoCapture capture(MOTION_SAMPLES_DIR "/vtest.avi");
+    cv::Mat colour, grey;
+    while (capture.isOpened() && int(frames.size()) < count && capture.read(colour)) {
+        cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+        if (grey.cols != width || grey.rows != height) cv::resize(grey, grey, cv::Size(width, height));
+        frames.emplace_back(grey.data, grey.data + grey.total());
+    }
+    if (int(frames.size()) == count) return frames;
+    frames.clear();
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> noise(-6, 6);
+    for (int i = 0; i < count; ++i) {
+        cv::Mat image(height, width, CV_8UC1, cv::Scalar(90));
+        cv::rectangle(image, cv::Rect(10 + 9 * i, height / 4, 60, 80), cv::Scalar(200), cv::FILLED);
+        cv::circle(image, cv::Point(width - 20 - 7 * i, height / 2), 30, cv::Scalar(30), cv::FILLED);
+        std::vector<uint8_t> frame(image.data, image.data + image.total());
+        for (uint8_t& v : frame) v = uint8_t(std::clamp(v + noise(rng), 0, 255));
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+const std::vector<std::vector<uint8_t>>& sampleFrames() {
+    static const auto frames = loadFrames(768, 576, 60);
+    return frames;
+}
+
+// A detector with its models mirrored by a reference run: every frame is fed
+// to the detector, and the same scaled frame updates the mirrored models.
+struct ReferenceRun {
+    MotionDetector detector;
+    std::vector<PixelModel> models;
+    std::vector<uint8_t> mask;
+
+    void feed(const std::vector<uint8_t>& frame, int width, int height) {
+        ASSERT_TRUE(detector.processFrame(frame.data(), width, height, nullptr));
+        const size_t pixels = size_t(A::scaledWidth(detector)) * A::scaledHeight(detector);
+        models.resize(pixels, PixelModel{});
+        mask.resize(pixels);
+        const uint8_t* scaled = A::scaledFrame(detector);
+        for (size_t i = 0; i < pixels; ++i)
+            mask[i] = referenceUpdate(models[i], scaled[i], A::alphaCoeff(detector), A::pixelDeviation(detector),
+                                      A::numGaussElements(detector));
+    }
+
+    void expectSame(const char* when) {
+        const uint8_t* detectorMask = A::mask(detector);
+        for (size_t i = 0; i < models.size(); ++i) {
+            ASSERT_EQ(detectorMask[i], mask[i]) << when << ", mask byte " << i;
+            ASSERT_TRUE(sameModel(A::model(detector, int(i)), models[i])) << when << ", pixel " << i;
+        }
+    }
+};
+
+std::vector<uint8_t> motionBytes(MotionDetector& d) {
+    const uint8_t* m = A::mask(d);
+    return {m, m + size_t(A::scaledWidth(d)) * A::scaledHeight(d)};
+}
+
+// Feeds a 32 x 32 frame of one grey value and returns the mask byte of pixel 0.
+uint8_t feedFlat(MotionDetector& d, uint8_t value) {
+    std::vector<uint8_t> frame(32 * 32, value);
+    EXPECT_TRUE(d.processFrame(frame.data(), 32, 32, nullptr));
+    return A::mask(d)[0];
+}
+
+} // namespace
+
+TEST(BackgroundModel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
+    const auto& frames = sampleFrames();
+    for (int factor : {1, 2, 3, 4}) {
+        for (int components : {1, 3, 5, 10}) {
+            SCOPED_TRACE(::testing::Message() << "factor " << factor << ", components " << components);
+            ReferenceRun run;
+            run.detector.setParam(SCALE_FACTOR, factor);
+            run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
+            const int count = factor == 1 ? 20 : 40;
+            for (int i = 0; i < count; ++i) run.feed(frames[i], 768, 576);
+            run.expectSame("after the last frame");
+            int motion = 0;
+            for (uint8_t v : run.mask) motion += v == 255;
+            if (components > 1) {
+                EXPECT_GT(motion, 0) << "the frames should hold moving objects";
+            }
+        }
+    }
+}
+
+TEST(BackgroundModel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
+    const auto& frames = sampleFrames();
+    ReferenceRun run;
+    run.detector.setParam(SCALE_FACTOR, 2);
+    const struct {
+        int components;
+        double alpha;
+        double deviation;
+    } steps[] = {{5, 0.01, 10}, {3, 0.01, 10}, {10, 0.05, 4}, {1, 0.05, 4}, {7, 0.2, 0}, {5, 1.0, 10}, {4, 0.01, 25}};
+    int frame = 0;
+    for (const auto& step : steps) {
+        run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, step.components);
+        run.detector.setParam(ALPHA_COEFF, step.alpha);
+        run.detector.setParam(PIXEL_DEVIATION, step.deviation);
+        for (int i = 0; i < 8; ++i) run.feed(frames[frame++], 768, 576);
+        run.expectSame(("after " + std::to_string(step.components) + " components").c_str());
+    }
+}
+
+// Random models reach the rare paths (ties in fitness, zero variances,
+// matches in late slots) that real frames seldom take.
+TEST(BackgroundModel, MatchesTheReferenceOnRandomModels) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> small(0, 4);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float tiedFitness[] = {0.0f, 0.001f, 0.01f, 0.5f};
+    for (int components : {1, 2, 5, 8, 10}) {
+        SCOPED_TRACE(::testing::Message() << "components " << components);
+        MotionDetector d;
+        d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
+        d.setParam(NUM_THREADS, 2);
+        std::vector<uint8_t> frame(48 * 40);
+        ASSERT_TRUE(d.processFrame(frame.data(), 48, 40, nullptr));
+        std::vector<PixelModel> expected(frame.size());
+        for (int round = 0; round < 20; ++round) {
+            for (size_t i = 0; i < frame.size(); ++i) {
+                PixelModel m{};
+                m.initialized = small(rng) != 0;
+                for (GaussianComponent& c : m.components) {
+                    c.weight = small(rng) == 0 ? 0.01f : unit(rng);
+                    c.mean = float(int(unit(rng) * 255));
+                    c.variance = small(rng) == 0 ? 0.0f : 100.0f * unit(rng) * 4;
+                    c.fitness = small(rng) < 2 ? tiedFitness[small(rng) % 4] : c.weight / c.variance;
+                }
+                frame[i] = uint8_t(std::clamp(m.components[small(rng)].mean + (unit(rng) - 0.5f) * 60, 0.0f, 255.0f));
+                A::setModel(d, int(i), m);
+                expected[i] = m;
+            }
+            ASSERT_TRUE(d.processFrame(frame.data(), 48, 40, nullptr));
+            const uint8_t* mask = A::mask(d);
+            for (size_t i = 0; i < frame.size(); ++i) {
+                const uint8_t want = referenceUpdate(expected[i], frame[i], 0.01, 10, components);
+                ASSERT_EQ(mask[i], want) << "pixel " << i << ", round " << round;
+                ASSERT_TRUE(sameModel(A::model(d, int(i)), expected[i])) << "pixel " << i << ", round " << round;
+            }
+        }
+    }
+}
+
+// Runs frames through a detector and checks after every frame that its models
+// and mask equal those of a serial detector fed the same frames.
+void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int width, int height, int factor,
+                        int numThreads, int runtimeThreads) {
+    SCOPED_TRACE(::testing::Message() << "factor " << factor << ", numThreads " << numThreads << ", runtime threads "
+                                      << runtimeThreads);
+    MotionDetector serial, parallel;
+    serial.setParam(SCALE_FACTOR, factor);
+    parallel.setParam(SCALE_FACTOR, factor);
+    parallel.setParam(NUM_THREADS, numThreads);
+    for (size_t f = 0; f < frames.size(); ++f) {
+        if (runtimeThreads > 0) omp_set_num_threads(runtimeThreads);
+        ASSERT_TRUE(serial.processFrame(frames[f].data(), width, height, nullptr));
+        ASSERT_TRUE(parallel.processFrame(frames[f].data(), width, height, nullptr));
+        ASSERT_EQ(motionBytes(parallel), motionBytes(serial)) << "frame " << f;
+        for (int i = 0; i < A::scaledWidth(serial) * A::scaledHeight(serial); ++i)
+            ASSERT_TRUE(sameModel(A::model(parallel, i), A::model(serial, i))) << "frame " << f << ", pixel " << i;
+    }
+}
+
+TEST(BackgroundModel, ParallelUpdateEqualsSerialForEveryTeamSize) {
+    const std::vector<std::vector<uint8_t>> frames(sampleFrames().begin(), sampleFrames().begin() + 25);
+    for (int factor : {1, 3}) {
+        expectSameAsSerial(frames, 768, 576, factor, 0, 1); // the parallel path with a team of one
+        expectSameAsSerial(frames, 768, 576, factor, 2, 0);
+        expectSameAsSerial(frames, 768, 576, factor, 4, 0);
+        expectSameAsSerial(frames, 768, 576, factor, 0, 3);
+    }
+}
+
+TEST(BackgroundModel, TeamLargerThanTheRowCount) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (const auto& full : sampleFrames()) {
+        cv::Mat small;
+        cv::resize(cv::Mat(576, 768, CV_8UC1, const_cast<uint8_t*>(full.data())), small, cv::Size(64, 40));
+        frames.emplace_back(small.data, small.data + small.total());
+    }
+    expectSameAsSerial(frames, 64, 40, 8, 9, 0); // five rows, nine threads
+}
+
+TEST(BackgroundModel, FirstFrameIsBackgroundWithOneComponentPerPixel) {
+    const auto& frames = sampleFrames();
+    for (bool afterReset : {false, true}) {
+        MotionDetector d;
+        d.setParam(SCALE_FACTOR, 4);
+        if (afterReset) {
+            ASSERT_TRUE(d.processFrame(frames[5].data(), 768, 576, nullptr));
+            d.reset();
+        }
+        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
+        const uint8_t* scaled = A::scaledFrame(d);
+        for (int i = 0; i < 192 * 144; ++i) {
+            ASSERT_EQ(A::mask(d)[i], 0);
+            const PixelModel m = A::model(d, i);
+            ASSERT_TRUE(m.initialized);
+            ASSERT_EQ(m.components[0].mean, float(scaled[i]));
+            ASSERT_EQ(m.components[0].variance, 100.0f);
+            ASSERT_EQ(m.components[0].weight, 1.0f);
+            ASSERT_EQ(m.components[0].fitness, 0.01f);
+            for (int k = 1; k < PixelModel::capacity; ++k) ASSERT_EQ(m.components[k].weight, 0.0f);
+        }
+    }
+}
+
+TEST(BackgroundModel, StepChangeIsMotionForExactly35Frames) {
+    MotionDetector d;
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(feedFlat(d, 100), 0) << "static frame " << i;
+    for (int i = 1; i <= 35; ++i) ASSERT_EQ(feedFlat(d, 130), 255) << "frame " << i << " at 130";
+    EXPECT_EQ(feedFlat(d, 130), 0) << "36th frame at 130";
+    EXPECT_EQ(feedFlat(d, 130), 0);
+}
+
+TEST(BackgroundModel, MatchNeedsLessThanTwoAndAHalfDeviations) {
+    // One component at mean 100 with variance 100, after a static history.
+    MotionDetector d;
+    d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, 1);
+    const struct {
+        uint8_t value;
+        bool match;
+    } cases[] = {{125, false}, {75, false}, {124, true}, {76, true}, {160, false}};
+    for (const auto& c : cases) {
+        d.reset();
+        for (int i = 0; i < 10; ++i) feedFlat(d, 100);
+        feedFlat(d, c.value);
+        // A replacement takes the value as its mean; a match only nudges the mean.
+        EXPECT_EQ(A::model(d, 0).components[0].mean == float(c.value), !c.match) << int(c.value);
+    }
+    // With room for two, the exact 25 is motion: the new component ranks second.
+    MotionDetector two;
+    two.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, 2);
+    for (int i = 0; i < 10; ++i) feedFlat(two, 100);
+    EXPECT_EQ(feedFlat(two, 125), 255);
+    EXPECT_EQ(A::model(two, 0).components[1].mean, 125.0f);
+    two.reset();
+    for (int i = 0; i < 10; ++i) feedFlat(two, 100);
+    EXPECT_EQ(feedFlat(two, 124), 0);
+}
+
+TEST(BackgroundModel, SingleComponentIsAlwaysBackground) {
+    MotionDetector d;
+    d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, 1);
+    for (uint8_t v : {10, 200, 200, 30, 31, 250, 0}) {
+        EXPECT_EQ(feedFlat(d, v), 0);
+        const PixelModel m = A::model(d, 0);
+        EXPECT_GE(m.components[0].weight, 0.99f);
+    }
+    // A replacement takes the new value with weight alpha / alpha.
+    feedFlat(d, 90);
+    EXPECT_EQ(A::model(d, 0).components[0].mean, 90.0f);
+    EXPECT_EQ(A::model(d, 0).components[0].weight, 1.0f);
+}
+
+TEST(BackgroundModel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
+    const auto& frames = sampleFrames();
+    MotionDetector d;
+    d.setParam(SCALE_FACTOR, 4);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
+    const int pixels = 192 * 144;
+    std::vector<PixelModel> before;
+    for (int i = 0; i < pixels; ++i) before.push_back(A::model(d, i));
+    std::vector<uint8_t> region(pixels, 0);
+    // Every other pixel of one row is included, with any non-zero value.
+    for (int x = 0; x < 192; x += 2) region[100 * 192 + x] = uint8_t(1 + x);
+    ASSERT_TRUE(d.processFrame(frames[40].data(), 768, 576, region.data()));
+    std::vector<PixelModel> expected = before;
+    const uint8_t* scaled = A::scaledFrame(d);
+    for (int i = 0; i < pixels; ++i) {
+        const uint8_t want = region[i] ? referenceUpdate(expected[i], scaled[i], 0.01, 10, 5) : 0;
+        ASSERT_EQ(A::mask(d)[i], want) << i;
+        ASSERT_TRUE(sameModel(A::model(d, i), expected[i])) << i;
+    }
+}
+
+TEST(BackgroundModel, ZeroLearningRateFreezesTheModel) {
+    const auto& frames = sampleFrames();
+    for (double alpha : {0.0, 1e-40}) {
+        MotionDetector d;
+        d.setParam(SCALE_FACTOR, 8);
+        ASSERT_TRUE(d.setParam(ALPHA_COEFF, alpha));
+        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
+        for (int i = 0; i < 96 * 72; ++i) ASSERT_TRUE(sameModel(A::model(d, i), PixelModel{})) << i;
+        // A model learnt at another rate stays as it is, and nothing is motion.
+        d.setParam(ALPHA_COEFF, 0.01);
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
+        std::vector<PixelModel> learnt;
+        for (int i = 0; i < 96 * 72; ++i) learnt.push_back(A::model(d, i));
+        d.setParam(ALPHA_COEFF, alpha);
+        ASSERT_TRUE(d.processFrame(frames[50].data(), 768, 576, nullptr));
+        for (int i = 0; i < 96 * 72; ++i) {
+            ASSERT_EQ(A::mask(d)[i], 0);
+            ASSERT_TRUE(sameModel(A::model(d, i), learnt[i])) << i;
+        }
+    }
+    // The smallest rate that still learns keeps the exact arithmetic.
+    MotionDetector d;
+    ASSERT_TRUE(d.setParam(ALPHA_COEFF, 3e-39));
+    feedFlat(d, 100);
+    PixelModel expected{};
+    referenceUpdate(expected, 100, 3e-39, 10, 5);
+    EXPECT_TRUE(sameModel(A::model(d, 0), expected));
+    EXPECT_TRUE(std::isfinite(A::model(d, 0).components[0].weight));
+}
