@@ -5,7 +5,7 @@
 source "$(dirname "$0")/lib.sh"
 
 criterion=15
-fps=5
+fps=3
 e2e_make_workdir
 e2e_start_xvfb 700x300x24 # small: quicker screenshots
 e2e_make_video clip.avi --frames 90 --size 320x240 --fps "$fps" --square 24 --speed 3
