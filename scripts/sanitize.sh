@@ -9,6 +9,9 @@
 #                                       SECONDS each (default 60), side by side
 #   scripts/sanitize.sh                 both
 #
+# The fuzzers start from a fixed random seed, so that a run of the test
+# suite is repeatable; FUZZ_SEED=0 picks a new seed each time.
+#
 # Expects what scripts/setup.sh installs (clang, libclang-rt-14-dev, libomp-dev).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,7 +54,7 @@ run_fuzz() {
         [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")
         mkdir -p "$scratch"
         "$BUILD_DIR/tests/fuzz/$target" "$scratch" "tests/fuzz/corpus/$target" "${options[@]}" \
-            -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 \
+            -seed="${FUZZ_SEED:-1}" -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 \
             -artifact_prefix="$BUILD_DIR/$target-" >"$log" 2>&1 &
         pids+=($!)
     done
