@@ -54,7 +54,7 @@ run_fuzz() {
         [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")
         mkdir -p "$scratch"
         "$BUILD_DIR/tests/fuzz/$target" "$scratch" "tests/fuzz/corpus/$target" "${options[@]}" \
-            -seed="${FUZZ_SEED:-1}" -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 \
+            -seed="${FUZZ_SEED:-1}" -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
             -artifact_prefix="$BUILD_DIR/$target-" >"$log" 2>&1 &
         pids+=($!)
     done
