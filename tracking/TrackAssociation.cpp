@@ -15,24 +15,63 @@
 namespace {
 
 // Working data of one association, created and released per frame.
-struct Association {
-    int trackCount;
-    int blobCount;
-    std::vector<float> scores; // track-major
-    std::vector<std::vector<int>> trackCandidates;
-    std::vector<std::vector<int>> blobCandidates;
-
-    Association(int tracks, int blobs)
-        : trackCount(tracks), blobCount(blobs), scores(size_t(tracks) * size_t(blobs), 0.0f),
-          trackCandidates(size_t(tracks)), blobCandidates(size_t(blobs)) {}
-
-    float& score(int track, int blob) { return scores[size_t(track) * size_t(blobCount) + size_t(blob)]; }
+//
+// Only pairs scoring above the threshold are kept: every other pair scores 0
+// and can never be chosen. A committed blob drops out of every other track's
+// candidates, which is all that committing does to the lists that are read
+// later, so it is recorded once per blob instead of being erased from lists.
+struct Candidate {
+    int blob;
+    float score;
 };
 
-void removeFirst(std::vector<int>& list, int value) {
-    const auto found = std::find(list.begin(), list.end(), value);
-    if (found != list.end()) list.erase(found);
+struct Association {
+    std::vector<std::vector<Candidate>> trackCandidates; // per track, ascending blob index
+    std::vector<int> takenBy;                             // per blob: the track that took it, or -1
+
+    Association(size_t tracks, size_t blobs) : trackCandidates(tracks), takenBy(blobs, -1) {}
+};
+
+// A pair scores above 0.5 only if its likelihood does, and the likelihood of
+// one axis falls below 0.5 once the blob is more than sqrt(2 ln 2), about
+// 1.18, standard deviations from the predicted centroid. Pairs outside a
+// window of 1.25 standard deviations plus one pixel, widened for the rounding
+// of far-away coordinates, cannot become candidates and are not scored.
+double searchRadius(float variance, float centroid, float velocity) {
+    if (!(variance > 0.0f)) return 0.0; // such an axis never pairs
+    const double rounding = 1e-6 * (std::fabs(double(centroid)) + std::fabs(double(velocity)) + 8192.0);
+    return 1.25 * std::sqrt(double(variance)) + 1.0 + rounding;
 }
+
+// Blob indices sorted by centroid column, so that the blobs near a predicted
+// centroid are found without visiting every blob.
+class BlobsByColumn {
+public:
+    explicit BlobsByColumn(const std::vector<Blob>& blobs) : blobs(blobs), order(blobs.size()) {
+        for (size_t j = 0; j < order.size(); ++j) order[j] = int(j);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return blobs[size_t(a)].centroidX < blobs[size_t(b)].centroidX; });
+    }
+
+    // Indices, in ascending order, of the blobs within the track's window.
+    void near(const Track& track, std::vector<int>& found) const {
+        found.clear();
+        const double x = double(track.centroidX) + double(track.velocityX);
+        const double y = double(track.centroidY) + double(track.velocityY);
+        const double rx = searchRadius(track.varianceX, track.centroidX, track.velocityX);
+        const double ry = searchRadius(track.varianceY, track.centroidY, track.velocityY);
+        if (!(rx > 0.0) || !(ry > 0.0) || !std::isfinite(x) || !std::isfinite(y)) return;
+        const auto first = std::lower_bound(order.begin(), order.end(), x - rx,
+                                            [&](int j, double v) { return blobs[size_t(j)].centroidX < v; });
+        for (auto it = first; it != order.end() && blobs[size_t(*it)].centroidX <= x + rx; ++it)
+            if (std::fabs(blobs[size_t(*it)].centroidY - y) <= ry) found.push_back(*it);
+        std::sort(found.begin(), found.end());
+    }
+
+private:
+    const std::vector<Blob>& blobs;
+    std::vector<int> order;
+};
 
 // Squared centroid distance: differences in float, squares and sum in double.
 float squaredDistance(const Track& track, const Blob& blob) {
@@ -43,17 +82,15 @@ float squaredDistance(const Track& track, const Blob& blob) {
 
 // The highest-scoring candidate; a tie goes to the blob nearest the track's
 // current centroid, then to the earlier candidate.
-int selectBestBlob(Association& a, int track, const std::vector<int>& candidates, const Track& t,
-                   const std::vector<Blob>& blobs) {
+int selectBestBlob(const std::vector<Candidate>& candidates, const Track& t, const std::vector<Blob>& blobs) {
     float best = -1.0f;
     std::vector<int> ties;
-    for (int blob : candidates) {
-        const float v = a.score(track, blob);
-        if (v > best) {
-            best = v;
-            ties.assign(1, blob);
-        } else if (v == best) {
-            ties.push_back(blob);
+    for (const Candidate& c : candidates) {
+        if (c.score > best) {
+            best = c.score;
+            ties.assign(1, c.blob);
+        } else if (c.score == best) {
+            ties.push_back(c.blob);
         }
     }
     int chosen = ties.front();
@@ -68,20 +105,16 @@ int selectBestBlob(Association& a, int track, const std::vector<int>& candidates
     return chosen;
 }
 
-// Makes the pair (track, blob) exclusive in both families of lists.
-void commitMatch(Association& a, int track, int blob) {
-    for (int j = 0; j < a.blobCount; ++j) {
-        if (j == blob) continue;
-        removeFirst(a.blobCandidates[size_t(j)], track);
-        a.score(track, j) = 0.0f;
-    }
-    a.trackCandidates[size_t(track)].assign(1, blob);
-    for (int k = 0; k < a.trackCount; ++k) {
-        if (k == track) continue;
-        removeFirst(a.trackCandidates[size_t(k)], blob);
-        a.score(k, blob) = 0.0f;
-    }
-    a.blobCandidates[size_t(blob)].assign(1, track);
+// Makes the pair (track, blob) exclusive: the blob leaves the candidates of
+// every other track.
+void commitMatch(Association& a, int track, int blob) { a.takenBy[size_t(blob)] = track; }
+
+// A track's candidates that no earlier track has taken, in their order.
+std::vector<Candidate> remainingCandidates(const Association& a, int track) {
+    std::vector<Candidate> remaining;
+    for (const Candidate& c : a.trackCandidates[size_t(track)])
+        if (a.takenBy[size_t(c.blob)] < 0) remaining.push_back(c);
+    return remaining;
 }
 
 // The velocity rounded half away from zero; NaN moves nothing and huge
@@ -171,19 +204,18 @@ void filterVelocity(float& velocity, float& variance, float trackSize, float dis
 }
 
 // Step 1: every pair's score; pairs above the threshold become candidates,
-// each list in ascending order.
+// each list in ascending blob order.
 template <typename Score>
 Association scorePairs(const std::vector<Track>& tracks, const std::vector<Blob>& blobs, double threshold,
                        Score score) {
-    Association a(static_cast<int>(tracks.size()), static_cast<int>(blobs.size()));
-    for (int i = 0; i < a.trackCount; ++i) {
-        for (int j = 0; j < a.blobCount; ++j) {
-            const float s = score(blobs[size_t(j)], tracks[size_t(i)]);
-            if (s > threshold) {
-                a.score(i, j) = s;
-                a.trackCandidates[size_t(i)].push_back(j);
-                a.blobCandidates[size_t(j)].push_back(i);
-            }
+    Association a(tracks.size(), blobs.size());
+    const BlobsByColumn index(blobs);
+    std::vector<int> near;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        index.near(tracks[i], near);
+        for (int j : near) {
+            const float s = score(blobs[size_t(j)], tracks[i]);
+            if (s > threshold) a.trackCandidates[i].push_back({j, s});
         }
     }
     return a;
@@ -200,15 +232,15 @@ struct Resolution {
 template <typename Correct>
 Resolution associate(Association& a, std::vector<Track>& tracks, const std::vector<Blob>& blobs, Correct correct) {
     Resolution r;
-    for (int i = 0; i < a.trackCount; ++i) {
-        const std::vector<int>& candidates = a.trackCandidates[size_t(i)];
+    for (int i = 0; i < int(tracks.size()); ++i) {
+        const std::vector<Candidate> candidates = remainingCandidates(a, i);
         Track& track = tracks[size_t(i)];
         if (candidates.empty()) {
             ++track.missCount;
             r.missed.push_back(i);
             continue;
         }
-        const int blob = candidates.size() == 1 ? candidates.front() : selectBestBlob(a, i, candidates, track, blobs);
+        const int blob = candidates.size() == 1 ? candidates.front().blob : selectBestBlob(candidates, track, blobs);
         correct(track, blobs[size_t(blob)]);
         r.matched.push_back(i);
         commitMatch(a, i, blob);
@@ -219,10 +251,10 @@ Resolution associate(Association& a, std::vector<Track>& tracks, const std::vect
 // Step 3: a new track on every blob that no track took.
 std::vector<Track> foundTracks(const Association& a, const std::vector<Blob>& blobs, float initialVariance) {
     std::vector<Track> founded;
-    for (int j = 0; j < a.blobCount; ++j) {
-        if (!a.blobCandidates[size_t(j)].empty()) continue;
+    for (size_t j = 0; j < blobs.size(); ++j) {
+        if (a.takenBy[j] >= 0) continue;
         Track track{};
-        copyBlobFields(track, blobs[size_t(j)]);
+        copyBlobFields(track, blobs[j]);
         track.objectId = -1;
         track.prevCentroidX = track.prevCentroidY = std::numeric_limits<float>::infinity();
         track.varianceX = track.varianceY = initialVariance;
