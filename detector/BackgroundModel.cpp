@@ -32,6 +32,7 @@ constexpr float backgroundWeight = 0.7f; // weight share that counts as backgrou
 struct UpdateParams {
     float alpha;
     float minVariance;
+    float matchedScale; // 1 / (alpha + 1): the normalisation after a match
     int components;
 };
 
@@ -92,35 +93,50 @@ struct ByteSpread {
 };
 constexpr ByteSpread byteSpread;
 
-[[gnu::always_inline]] inline void swapWhere(Ints select, Slot& a, Slot& b) {
-    if (!any(select)) return;
-    const Slot oldA = a;
-    a.weight = select ? b.weight : a.weight;
-    a.mean = select ? b.mean : a.mean;
-    a.variance = select ? b.variance : a.variance;
-    a.fitness = select ? b.fitness : a.fitness;
-    b.weight = select ? oldA.weight : b.weight;
-    b.mean = select ? oldA.mean : b.mean;
-    b.variance = select ? oldA.variance : b.variance;
-    b.fitness = select ? oldA.fitness : b.fitness;
-}
+// The first n components of a group's eight pixels, held in registers while
+// the group is updated. `changed` marks the slots that differ from memory:
+// only those are written back, so that in a quiet scene most of the model
+// is read but not rewritten.
+template <int n>
+struct Components {
+    Slot c[n];
+    unsigned changed = 0;
+
+    [[gnu::always_inline]] void swapWhere(Ints select, int i, int j) {
+        if (!any(select)) return;
+        Slot& a = c[i];
+        Slot& b = c[j];
+        const Slot oldA = a;
+        a.weight = select ? b.weight : a.weight;
+        a.mean = select ? b.mean : a.mean;
+        a.variance = select ? b.variance : a.variance;
+        a.fitness = select ? b.fitness : a.fitness;
+        b.weight = select ? oldA.weight : b.weight;
+        b.mean = select ? oldA.mean : b.mean;
+        b.variance = select ? oldA.variance : b.variance;
+        b.fitness = select ? oldA.fitness : b.fitness;
+        changed |= 1u << i | 1u << j;
+    }
+};
 
 // Step 2: the first component within 2.5 deviations of x takes the value.
 // Returns the lanes that matched; p gets the matched position there.
 template <int n>
-[[gnu::always_inline]] inline Ints matchFirst(Slot* c, Floats x, Floats alpha, Floats minVariance, Ints& p) {
+[[gnu::always_inline]] inline Ints matchFirst(Components<n>& m, Floats x, Floats alpha, Floats minVariance, Ints& p) {
     Ints matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        const Floats d = x - c[k].mean;
-        const Ints hit = (c[k].variance * matchFactor > d * d) & ~matched;
+        Slot& c = m.c[k];
+        const Floats d = x - c.mean;
+        const Ints hit = (c.variance * matchFactor > d * d) & ~matched;
         if (!any(hit)) continue;
         matched |= hit;
-        const Floats variance = (d * d - c[k].variance) * alpha + c[k].variance;
-        c[k].weight = hit ? alpha + c[k].weight : c[k].weight;
-        c[k].mean = hit ? d * alpha + c[k].mean : c[k].mean;
-        c[k].variance = hit ? (variance < minVariance ? minVariance : variance) : c[k].variance;
+        const Floats variance = (d * d - c.variance) * alpha + c.variance;
+        c.weight = hit ? alpha + c.weight : c.weight;
+        c.mean = hit ? d * alpha + c.mean : c.mean;
+        c.variance = hit ? (variance < minVariance ? minVariance : variance) : c.variance;
         p = hit ? Ints{} + k : p;
+        m.changed |= 1u << k;
         if (all(matched)) break;
     }
     return matched;
@@ -129,23 +145,25 @@ template <int n>
 // Step 3: without a match the last slot in use takes the value, with the
 // largest variance present (at least the floor). Returns the total weight.
 template <int n>
-[[gnu::always_inline]] inline Floats replaceLast(Slot* c, Ints replace, Ints& initialized, Floats x, Floats alpha, Floats minVariance) {
+[[gnu::always_inline]] inline Floats replaceLast(Components<n>& m, Ints replace, Ints& initialized, Floats x,
+                                                 Floats alpha, Floats minVariance) {
     Floats largest = minVariance;
 #pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) largest = c[k].variance > largest ? c[k].variance : largest;
-    Slot& last = c[n - 1];
+    for (int k = 0; k < n; ++k) largest = m.c[k].variance > largest ? m.c[k].variance : largest;
+    Slot& last = m.c[n - 1];
     const Floats total = initialized ? (1.0f - last.weight) + alpha : alpha;
     last.mean = replace ? x : last.mean;
     last.weight = replace ? alpha : last.weight;
     last.variance = replace ? largest : last.variance;
+    m.changed |= 1u << (n - 1);
     initialized |= replace;
     return total;
 }
 
-// Steps 4 to 8 for lanes whose updated component sits at p.
+// Steps 4 to 8, with r = 1 / total and the updated component at p.
 template <int n>
-[[gnu::always_inline]] inline Ints rankAndDecide(Slot* c, Floats total, Floats alpha, Ints p) {
-    const Floats r = 1.0f / total;
+[[gnu::always_inline]] inline Ints rankAndDecide(Components<n>& m, Floats r, Floats alpha, Ints p) {
+    Slot* c = m.c;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         const Ints live = c[k].weight >= alpha;
@@ -153,12 +171,13 @@ template <int n>
         const Floats weight = c[k].weight * r;
         c[k].fitness = live ? weight / c[k].variance : c[k].fitness;
         c[k].weight = live ? weight : c[k].weight;
+        m.changed |= 1u << k;
     }
     if (any(p > 0)) {
 #pragma GCC unroll 10
         for (int j = n - 1; j > 0; --j) {
             const Ints move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
-            swapWhere(move, c[j - 1], c[j]);
+            m.swapWhere(move, j - 1, j);
             p = move ? p - 1 : p;
         }
     }
@@ -167,7 +186,7 @@ template <int n>
     for (int k = 0; k + 1 < n; ++k) unordered |= c[k + 1].fitness > c[k].fitness;
     if (any(unordered)) {
 #pragma GCC unroll 10
-        for (int k = 0; k + 1 < n; ++k) swapWhere(c[k + 1].fitness > c[k].fitness, c[k], c[k + 1]);
+        for (int k = 0; k + 1 < n; ++k) m.swapWhere(c[k + 1].fitness > c[k].fitness, k, k + 1);
     }
     Floats sum = {};
     Ints found = {};
@@ -185,40 +204,44 @@ template <int n>
 // Updates the models of eight pixels with their grey values x; lanes outside
 // `included` keep their models untouched. Returns the motion lanes.
 template <int n>
-[[gnu::always_inline]] inline Ints updateGroup(Slot* c, Ints& initialized, Floats x, Ints included, const UpdateParams& u) {
+[[gnu::always_inline]] inline Ints updateGroup(Components<n>& m, Ints& initialized, Floats x, Ints included,
+                                               const UpdateParams& u) {
     const Floats alpha = Floats{} + u.alpha;
     const Floats minVariance = Floats{} + u.minVariance;
     Ints p = Ints{} + (n - 1);
-    const Ints matched = matchFirst<n>(c, x, alpha, minVariance, p);
-    Floats total = alpha + 1.0f;
+    const Ints matched = matchFirst<n>(m, x, alpha, minVariance, p);
+    // A match always normalises by alpha + 1, whose reciprocal is computed
+    // once per row; only replacements need a division per group.
+    Floats r = Floats{} + u.matchedScale;
     if (!all(matched)) {
         Ints replaced = initialized;
-        const Floats replaceTotal = replaceLast<n>(c, ~matched, replaced, x, alpha, minVariance);
+        const Floats total = replaceLast<n>(m, ~matched, replaced, x, alpha, minVariance);
         initialized = included ? replaced : initialized;
-        total = matched ? total : replaceTotal;
+        r = matched ? r : 1.0f / total;
     }
-    return rankAndDecide<n>(c, total, alpha, p) & included;
+    return rankAndDecide<n>(m, r, alpha, p) & included;
 }
 
-// Loads slots 0..n-1 of group g, or stores them back.
+// Loads slots 0..n-1 of group g, or stores back those that changed.
 template <int n>
-[[gnu::always_inline]] inline void loadSlots(const RowJob& job, int g, Slot* c) {
+[[gnu::always_inline]] inline void loadSlots(const RowJob& job, int g, Components<n>& m) {
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         const PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        c[k] = {load<Floats>(s.weight), load<Floats>(s.mean), load<Floats>(s.variance), load<Floats>(s.fitness)};
+        m.c[k] = {load<Floats>(s.weight), load<Floats>(s.mean), load<Floats>(s.variance), load<Floats>(s.fitness)};
     }
 }
 
 template <int n>
-[[gnu::always_inline]] inline void storeSlots(const RowJob& job, int g, const Slot* c) {
+[[gnu::always_inline]] inline void storeChangedSlots(const RowJob& job, int g, const Components<n>& m) {
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
+        if (!(m.changed >> k & 1)) continue;
         PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        store(s.weight, c[k].weight);
-        store(s.mean, c[k].mean);
-        store(s.variance, c[k].variance);
-        store(s.fitness, c[k].fitness);
+        store(s.weight, m.c[k].weight);
+        store(s.mean, m.c[k].mean);
+        store(s.variance, m.c[k].variance);
+        store(s.fitness, m.c[k].fitness);
     }
 }
 
@@ -238,16 +261,20 @@ template <int n>
         Ints initialized = maskOfBits(job.initialized[g]);
         const Floats x = loadValues(job.frame + x0, count);
 
-        Slot c[n];
-        loadSlots<n>(job, g, c);
-        const unsigned motion = laneBits(updateGroup<n>(c, initialized, x, included, u));
+        Components<n> m;
+        loadSlots<n>(job, g, m);
+        const unsigned motion = laneBits(updateGroup<n>(m, initialized, x, included, u));
         if (!all(included)) {
             // Excluded and padding lanes keep their models as they were.
-            Slot old[n];
+            Components<n> old;
             loadSlots<n>(job, g, old);
-            for (int k = 0; k < n; ++k) swapWhere(~included, c[k], old[k]);
+            for (int k = 0; k < n; ++k) {
+                m.c[k] = {included ? m.c[k].weight : old.c[k].weight, included ? m.c[k].mean : old.c[k].mean,
+                          included ? m.c[k].variance : old.c[k].variance,
+                          included ? m.c[k].fitness : old.c[k].fitness};
+            }
         }
-        storeSlots<n>(job, g, c);
+        storeChangedSlots<n>(job, g, m);
         job.initialized[g] = uint8_t(laneBits(initialized));
         std::memcpy(job.mask + x0, &byteSpread.bytes[motion], count == lanes ? lanes : count);
     }
@@ -297,14 +324,15 @@ void MotionDetector::updateBackgroundParallel(const uint8_t* scaledFrame, const 
 
 void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow,
                                           int endRow) {
-    const UpdateParams u{static_cast<float>(alphaCoeff), static_cast<float>(pixelDeviation * pixelDeviation),
+    const float alpha = static_cast<float>(alphaCoeff);
+    const UpdateParams u{alpha, static_cast<float>(pixelDeviation * pixelDeviation), 1.0f / (alpha + 1.0f),
                          numGaussElements};
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * scaledWidth;
         // A rate whose reciprocal overflows (0 included) would normalise the
         // first frame's weights to infinity or NaN; such a model cannot
         // learn, so it stays as it is and every pixel counts as background.
-        if (!std::isfinite(1.0f / u.alpha)) {
+        if (!std::isfinite(1.0f / alpha)) {
             std::memset(mask.get() + offset, 0, size_t(scaledWidth));
             continue;
         }
