@@ -1,10 +1,11 @@
 // Per-pixel mixture-of-Gaussians background update.
 //
-// Eight neighbouring pixels are updated together, one per vector lane. Each
-// lane performs exactly the single-precision steps of its own pixel, in the
-// same order; where the steps of different pixels branch apart, every lane
-// computes both sides and keeps its own by a lane mask. The result is thus
-// bit for bit that of updating the pixels one at a time, on one thread or many.
+// Neighbouring pixels are updated together, one per vector lane: eight with
+// AVX2, four with the SSE2 baseline. Each lane performs exactly the
+// single-precision steps of its own pixel, in the same order; where the
+// steps of different pixels branch apart, every lane computes both sides and
+// keeps its own by a lane mask. The result is thus bit for bit that of
+// updating the pixels one at a time, on one thread or many, on any processor.
 #include "detector/MotionDetector.h"
 
 #include <emmintrin.h>
@@ -19,15 +20,89 @@
 // between them would mismatch. No such call exists, hence no ABI concern.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+#define LANE_INLINE [[gnu::always_inline]] inline
+
 namespace {
 
-constexpr int lanes = PixelModelStore::lanes;
-typedef float Floats __attribute__((vector_size(lanes * sizeof(float))));
-typedef int32_t Ints __attribute__((vector_size(lanes * sizeof(int32_t)))); // lane masks: -1 true, 0 false
-typedef uint8_t Bytes __attribute__((vector_size(lanes)));
-
+constexpr int groupLanes = PixelModelStore::lanes;
 constexpr float matchFactor = 6.25f;     // 2.5 standard deviations, squared
 constexpr float backgroundWeight = 0.7f; // weight share that counts as background
+
+// Vector types and lane-mask helpers for W lanes. Masks hold -1 (true) or 0.
+template <int W>
+struct Lanes;
+
+template <>
+struct Lanes<4> {
+    typedef float F __attribute__((vector_size(16)));
+    typedef int32_t I __attribute__((vector_size(16)));
+    typedef uint8_t B __attribute__((vector_size(4)));
+    static constexpr int width = 4;
+    static constexpr I laneBit = {1, 2, 4, 8};
+    LANE_INLINE static unsigned bits(I m) { return unsigned(_mm_movemask_ps(__m128(m))); }
+};
+
+template <>
+struct Lanes<8> {
+    typedef float F __attribute__((vector_size(32)));
+    typedef int32_t I __attribute__((vector_size(32)));
+    typedef uint8_t B __attribute__((vector_size(8)));
+    static constexpr int width = 8;
+    static constexpr I laneBit = {1, 2, 4, 8, 16, 32, 64, 128};
+    LANE_INLINE static unsigned bits(I m) {
+        __m128 halves[2];
+        std::memcpy(halves, &m, sizeof halves);
+        return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
+    }
+};
+
+// Most groups take the same path in every lane (all matched by their first
+// component, nothing to re-rank), so the steps below skip work that no lane
+// needs; the results are unchanged.
+template <typename I>
+LANE_INLINE bool any(I m) {
+    return Lanes<sizeof(I) / 4>::bits(m) != 0;
+}
+
+template <typename I>
+LANE_INLINE bool all(I m) {
+    return Lanes<sizeof(I) / 4>::bits(m) == (1u << sizeof(I) / 4) - 1;
+}
+
+// Lane-wise mask ? a : b, spelt out in bit operations: the conditional
+// operator on vectors is split into single elements for the SSE2 baseline.
+template <typename I, typename V>
+LANE_INLINE V select(I mask, V a, V b) {
+    return V((mask & I(a)) | (~mask & I(b)));
+}
+
+template <typename V>
+LANE_INLINE typename V::I maskOfBits(unsigned bits) {
+    return ((typename V::I{} + int32_t(bits)) & V::laneBit) != 0;
+}
+
+template <typename T>
+LANE_INLINE T load(const void* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T>
+LANE_INLINE void store(void* p, const T& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// 255 in byte i for each set bit i: the motion decisions of a group.
+struct ByteSpread {
+    uint64_t bytes[1 << groupLanes];
+    constexpr ByteSpread() : bytes() {
+        for (unsigned bits = 0; bits < (1u << groupLanes); ++bits)
+            for (int i = 0; i < groupLanes; ++i)
+                if (bits >> i & 1) bytes[bits] |= uint64_t{0xff} << (8 * i);
+    }
+};
+constexpr ByteSpread byteSpread;
 
 struct UpdateParams {
     float alpha;
@@ -36,12 +111,7 @@ struct UpdateParams {
     int components;
 };
 
-// One component of eight pixels.
-struct Slot {
-    Floats weight, mean, variance, fitness;
-};
-
-// The pixels of one row segment handed to the group kernel.
+// The pixels of one row handed to the kernel.
 struct RowJob {
     PixelModelStore::SlotGroup* slots; // slot 0 of the row's first group
     int64_t planeStride;
@@ -52,90 +122,55 @@ struct RowJob {
     int width;
 };
 
+// One component of the pixels in the lanes.
 template <typename V>
-[[gnu::always_inline]] inline V load(const void* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline void store(void* p, const V& v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-// Bit i set when lane i of the mask is set.
-[[gnu::always_inline]] inline unsigned laneBits(Ints m) {
-    __m128 halves[2];
-    std::memcpy(halves, &m, sizeof halves);
-    return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
-}
-
-// Most groups take the same path in every lane (all matched by their first
-// component, nothing to re-rank), so the steps below skip work that no lane
-// needs; the results are unchanged.
-[[gnu::always_inline]] inline bool any(Ints m) { return laneBits(m) != 0; }
-[[gnu::always_inline]] inline bool all(Ints m) { return laneBits(m) == (1u << lanes) - 1; }
-
-[[gnu::always_inline]] inline Ints maskOfBits(unsigned bits) {
-    const Ints laneBit = {1, 2, 4, 8, 16, 32, 64, 128};
-    return ((Ints{} + int32_t(bits)) & laneBit) != 0;
-}
-
-// 255 in byte i for each set bit i: the motion decisions of a group.
-struct ByteSpread {
-    uint64_t bytes[1 << lanes];
-    constexpr ByteSpread() : bytes() {
-        for (unsigned bits = 0; bits < (1u << lanes); ++bits)
-            for (int i = 0; i < lanes; ++i)
-                if (bits >> i & 1) bytes[bits] |= uint64_t{0xff} << (8 * i);
-    }
+struct Slot {
+    typename V::F weight, mean, variance, fitness;
 };
-constexpr ByteSpread byteSpread;
 
-// The first n components of a group's eight pixels, held in registers while
-// the group is updated. `changed` marks the slots that differ from memory:
-// only those are written back, so that in a quiet scene most of the model
-// is read but not rewritten.
-template <int n>
+// The first n components of the pixels in the lanes, held in registers while
+// they are updated. `changed` marks the slots that differ from memory: only
+// those are written back, so that in a quiet scene most of the model is read
+// but not rewritten.
+template <int n, typename V>
 struct Components {
-    Slot c[n];
+    Slot<V> c[n];
     unsigned changed = 0;
 
-    [[gnu::always_inline]] void swapWhere(Ints select, int i, int j) {
-        if (!any(select)) return;
-        Slot& a = c[i];
-        Slot& b = c[j];
-        const Slot oldA = a;
-        a.weight = select ? b.weight : a.weight;
-        a.mean = select ? b.mean : a.mean;
-        a.variance = select ? b.variance : a.variance;
-        a.fitness = select ? b.fitness : a.fitness;
-        b.weight = select ? oldA.weight : b.weight;
-        b.mean = select ? oldA.mean : b.mean;
-        b.variance = select ? oldA.variance : b.variance;
-        b.fitness = select ? oldA.fitness : b.fitness;
+    LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
+        if (!any(chosen)) return;
+        Slot<V>& a = c[i];
+        Slot<V>& b = c[j];
+        const Slot<V> oldA = a;
+        a.weight = select(chosen, b.weight, a.weight);
+        a.mean = select(chosen, b.mean, a.mean);
+        a.variance = select(chosen, b.variance, a.variance);
+        a.fitness = select(chosen, b.fitness, a.fitness);
+        b.weight = select(chosen, oldA.weight, b.weight);
+        b.mean = select(chosen, oldA.mean, b.mean);
+        b.variance = select(chosen, oldA.variance, b.variance);
+        b.fitness = select(chosen, oldA.fitness, b.fitness);
         changed |= 1u << i | 1u << j;
     }
 };
 
 // Step 2: the first component within 2.5 deviations of x takes the value.
 // Returns the lanes that matched; p gets the matched position there.
-template <int n>
-[[gnu::always_inline]] inline Ints matchFirst(Components<n>& m, Floats x, Floats alpha, Floats minVariance, Ints& p) {
-    Ints matched = {};
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p) {
+    I matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        Slot& c = m.c[k];
-        const Floats d = x - c.mean;
-        const Ints hit = (c.variance * matchFactor > d * d) & ~matched;
+        Slot<V>& c = m.c[k];
+        const F d = x - c.mean;
+        const I hit = (c.variance * matchFactor > d * d) & ~matched;
         if (!any(hit)) continue;
         matched |= hit;
-        const Floats variance = (d * d - c.variance) * alpha + c.variance;
-        c.weight = hit ? alpha + c.weight : c.weight;
-        c.mean = hit ? d * alpha + c.mean : c.mean;
-        c.variance = hit ? (variance < minVariance ? minVariance : variance) : c.variance;
-        p = hit ? Ints{} + k : p;
+        const F variance = (d * d - c.variance) * alpha + c.variance;
+        c.weight = select(hit, alpha + c.weight, c.weight);
+        c.mean = select(hit, d * alpha + c.mean, c.mean);
+        c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
+        p = select(hit, I{} + k, p);
         m.changed |= 1u << k;
         if (all(matched)) break;
     }
@@ -144,157 +179,173 @@ template <int n>
 
 // Step 3: without a match the last slot in use takes the value, with the
 // largest variance present (at least the floor). Returns the total weight.
-template <int n>
-[[gnu::always_inline]] inline Floats replaceLast(Components<n>& m, Ints replace, Ints& initialized, Floats x,
-                                                 Floats alpha, Floats minVariance) {
-    Floats largest = minVariance;
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
+    F largest = minVariance;
 #pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) largest = m.c[k].variance > largest ? m.c[k].variance : largest;
-    Slot& last = m.c[n - 1];
-    const Floats total = initialized ? (1.0f - last.weight) + alpha : alpha;
-    last.mean = replace ? x : last.mean;
-    last.weight = replace ? alpha : last.weight;
-    last.variance = replace ? largest : last.variance;
+    for (int k = 0; k < n; ++k) largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    Slot<V>& last = m.c[n - 1];
+    const F total = select(initialized, (1.0f - last.weight) + alpha, alpha);
+    last.mean = select(replace, x, last.mean);
+    last.weight = select(replace, alpha, last.weight);
+    last.variance = select(replace, largest, last.variance);
     m.changed |= 1u << (n - 1);
     initialized |= replace;
     return total;
 }
 
 // Steps 4 to 8, with r = 1 / total and the updated component at p.
-template <int n>
-[[gnu::always_inline]] inline Ints rankAndDecide(Components<n>& m, Floats r, Floats alpha, Ints p) {
-    Slot* c = m.c;
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
+    Slot<V>* c = m.c;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        const Ints live = c[k].weight >= alpha;
+        const I live = c[k].weight >= alpha;
         if (!any(live)) continue;
-        const Floats weight = c[k].weight * r;
-        c[k].fitness = live ? weight / c[k].variance : c[k].fitness;
-        c[k].weight = live ? weight : c[k].weight;
+        const F weight = c[k].weight * r;
+        c[k].fitness = select(live, weight / c[k].variance, c[k].fitness);
+        c[k].weight = select(live, weight, c[k].weight);
         m.changed |= 1u << k;
     }
     if (any(p > 0)) {
 #pragma GCC unroll 10
         for (int j = n - 1; j > 0; --j) {
-            const Ints move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
+            const I move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
             m.swapWhere(move, j - 1, j);
-            p = move ? p - 1 : p;
+            p = select(move, p - 1, p);
         }
     }
-    Ints unordered = {};
+    I unordered = {};
 #pragma GCC unroll 10
     for (int k = 0; k + 1 < n; ++k) unordered |= c[k + 1].fitness > c[k].fitness;
     if (any(unordered)) {
 #pragma GCC unroll 10
         for (int k = 0; k + 1 < n; ++k) m.swapWhere(c[k + 1].fitness > c[k].fitness, k, k + 1);
     }
-    Floats sum = {};
-    Ints found = {};
-    Ints b = Ints{} + (n - 1);
+    F sum = {};
+    I found = {};
+    I b = I{} + (n - 1);
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         sum = sum + c[k].weight;
-        const Ints stop = (sum > backgroundWeight) & ~found;
-        b = stop ? Ints{} + k : b;
+        const I stop = (sum > backgroundWeight) & ~found;
+        b = select(stop, I{} + k, b);
         found |= stop;
     }
     return p > b;
 }
 
-// Updates the models of eight pixels with their grey values x; lanes outside
-// `included` keep their models untouched. Returns the motion lanes.
-template <int n>
-[[gnu::always_inline]] inline Ints updateGroup(Components<n>& m, Ints& initialized, Floats x, Ints included,
-                                               const UpdateParams& u) {
-    const Floats alpha = Floats{} + u.alpha;
-    const Floats minVariance = Floats{} + u.minVariance;
-    Ints p = Ints{} + (n - 1);
-    const Ints matched = matchFirst<n>(m, x, alpha, minVariance, p);
+// Updates the models of the lanes' pixels with their grey values x; lanes
+// outside `included` keep their models untouched. Returns the motion lanes.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, F x, I included, const UpdateParams& u) {
+    const F alpha = F{} + u.alpha;
+    const F minVariance = F{} + u.minVariance;
+    I p = I{} + (n - 1);
+    const I matched = matchFirst(m, x, alpha, minVariance, p);
     // A match always normalises by alpha + 1, whose reciprocal is computed
     // once per row; only replacements need a division per group.
-    Floats r = Floats{} + u.matchedScale;
+    F r = F{} + u.matchedScale;
     if (!all(matched)) {
-        Ints replaced = initialized;
-        const Floats total = replaceLast<n>(m, ~matched, replaced, x, alpha, minVariance);
-        initialized = included ? replaced : initialized;
-        r = matched ? r : 1.0f / total;
+        I replaced = initialized;
+        const F total = replaceLast(m, ~matched, replaced, x, alpha, minVariance);
+        initialized = select(included, replaced, initialized);
+        r = select(matched, r, 1.0f / total);
     }
-    return rankAndDecide<n>(m, r, alpha, p) & included;
+    return rankAndDecide(m, r, alpha, p) & included;
 }
 
-// Loads slots 0..n-1 of group g, or stores back those that changed.
-template <int n>
-[[gnu::always_inline]] inline void loadSlots(const RowJob& job, int g, Components<n>& m) {
+// Slots 0..n-1 of the lanes from `offset` in group g, loaded or written back.
+template <int n, typename V>
+LANE_INLINE void loadSlots(const RowJob& job, int g, int offset, Components<n, V>& m) {
+    using F = typename V::F;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         const PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        m.c[k] = {load<Floats>(s.weight), load<Floats>(s.mean), load<Floats>(s.variance), load<Floats>(s.fitness)};
+        m.c[k] = {load<F>(s.weight + offset), load<F>(s.mean + offset), load<F>(s.variance + offset),
+                  load<F>(s.fitness + offset)};
     }
 }
 
-template <int n>
-[[gnu::always_inline]] inline void storeChangedSlots(const RowJob& job, int g, const Components<n>& m) {
+template <int n, typename V>
+LANE_INLINE void storeChangedSlots(const RowJob& job, int g, int offset, const Components<n, V>& m) {
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         if (!(m.changed >> k & 1)) continue;
         PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        store(s.weight, m.c[k].weight);
-        store(s.mean, m.c[k].mean);
-        store(s.variance, m.c[k].variance);
-        store(s.fitness, m.c[k].fitness);
+        store(s.weight + offset, m.c[k].weight);
+        store(s.mean + offset, m.c[k].mean);
+        store(s.variance + offset, m.c[k].variance);
+        store(s.fitness + offset, m.c[k].fitness);
     }
 }
 
-// Up to eight bytes of a row as floats, zero beyond count.
-[[gnu::always_inline]] inline Floats loadValues(const uint8_t* p, int count) {
-    uint8_t bytes[lanes] = {};
-    std::memcpy(bytes, p, count == lanes ? lanes : count);
-    return __builtin_convertvector(__builtin_convertvector(load<Bytes>(bytes), Ints), Floats);
+// Up to W bytes as floats, zero beyond count.
+template <typename V>
+LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
+    uint8_t bytes[V::width] = {};
+    std::memcpy(bytes, p, count == V::width ? V::width : count);
+    return __builtin_convertvector(__builtin_convertvector(load<typename V::B>(bytes), typename V::I), typename V::F);
 }
 
-template <int n>
-[[gnu::always_inline]] inline void updateRowGroups(const RowJob& job, const UpdateParams& u) {
-    for (int x0 = 0, g = 0; x0 < job.width; x0 += lanes, ++g) {
-        const int count = job.width - x0 < lanes ? job.width - x0 : lanes;
-        Ints included = maskOfBits((1u << count) - 1);
-        if (job.regionMask) included &= loadValues(job.regionMask + x0, count) != 0.0f;
-        Ints initialized = maskOfBits(job.initialized[g]);
-        const Floats x = loadValues(job.frame + x0, count);
+// The pixels offset .. offset + count - 1 of group g (count <= W). Updates
+// the group's initialized bits and returns the motion bits, both counted
+// from the group's first pixel.
+template <int n, typename V>
+LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, unsigned& initializedBits,
+                                const UpdateParams& u) {
+    using I = typename V::I;
+    const int x0 = g * groupLanes + offset;
+    I included = maskOfBits<V>((1u << count) - 1);
+    if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
+    I initialized = maskOfBits<V>(initializedBits >> offset);
+    Components<n, V> m;
+    loadSlots(job, g, offset, m);
+    const I motion = updateLanes(m, initialized, loadValues<V>(job.frame + x0, count), included, u);
+    if (!all(included)) {
+        // Excluded and padding lanes keep their models as they were.
+        Components<n, V> old;
+        loadSlots(job, g, offset, old);
+        for (int k = 0; k < n; ++k)
+            m.c[k] = {select(included, m.c[k].weight, old.c[k].weight), select(included, m.c[k].mean, old.c[k].mean),
+                      select(included, m.c[k].variance, old.c[k].variance),
+                      select(included, m.c[k].fitness, old.c[k].fitness)};
+    }
+    storeChangedSlots(job, g, offset, m);
+    const unsigned partBits = ((1u << V::width) - 1) << offset;
+    initializedBits = (initializedBits & ~partBits) | V::bits(initialized) << offset;
+    return V::bits(motion) << offset;
+}
 
-        Components<n> m;
-        loadSlots<n>(job, g, m);
-        const unsigned motion = laneBits(updateGroup<n>(m, initialized, x, included, u));
-        if (!all(included)) {
-            // Excluded and padding lanes keep their models as they were.
-            Components<n> old;
-            loadSlots<n>(job, g, old);
-            for (int k = 0; k < n; ++k) {
-                m.c[k] = {included ? m.c[k].weight : old.c[k].weight, included ? m.c[k].mean : old.c[k].mean,
-                          included ? m.c[k].variance : old.c[k].variance,
-                          included ? m.c[k].fitness : old.c[k].fitness};
-            }
+// The whole row, group by group; each group in parts of W lanes.
+template <int n, int W>
+LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
+    for (int x0 = 0, g = 0; x0 < job.width; x0 += groupLanes, ++g) {
+        const int count = job.width - x0 < groupLanes ? job.width - x0 : groupLanes;
+        unsigned initializedBits = job.initialized[g];
+        unsigned motion = 0;
+        for (int offset = 0; offset < count; offset += W) {
+            const int partCount = count - offset < W ? count - offset : W;
+            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, initializedBits, u);
         }
-        storeChangedSlots<n>(job, g, m);
-        job.initialized[g] = uint8_t(laneBits(initialized));
-        std::memcpy(job.mask + x0, &byteSpread.bytes[motion], count == lanes ? lanes : count);
+        job.initialized[g] = uint8_t(initializedBits);
+        std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
     }
 }
 
-template <int... counts>
-[[gnu::always_inline]] inline void updateRowFor(const RowJob& job, const UpdateParams& u,
-                                                         std::integer_sequence<int, counts...>) {
-    ((u.components == counts + 1 ? updateRowGroups<counts + 1>(job, u) : void()), ...);
+// Instantiates the kernel for every component count and picks the one in use.
+template <int W, int... counts>
+LANE_INLINE void updateRowFor(const RowJob& job, const UpdateParams& u, std::integer_sequence<int, counts...>) {
+    ((u.components == counts + 1 ? updateRowGroups<counts + 1, W>(job, u) : void()), ...);
 }
 
-[[gnu::always_inline]] inline void updateRowAnyCount(const RowJob& job, const UpdateParams& u) {
-    updateRowFor(job, u, std::make_integer_sequence<int, PixelModel::capacity>());
+// The kernel built twice, chosen once by the processor.
+void updateRowBaseline(const RowJob& job, const UpdateParams& u) {
+    updateRowFor<4>(job, u, std::make_integer_sequence<int, PixelModel::capacity>());
 }
 
-// The same code built twice: for the x86-64 baseline (two SSE halves per
-// vector) and for AVX2 (one register), chosen once by the processor.
-void updateRowBaseline(const RowJob& job, const UpdateParams& u) { updateRowAnyCount(job, u); }
 __attribute__((target("avx2"))) void updateRowAvx2(const RowJob& job, const UpdateParams& u) {
-    updateRowAnyCount(job, u);
+    updateRowFor<8>(job, u, std::make_integer_sequence<int, PixelModel::capacity>());
 }
 
 using RowUpdate = void (*)(const RowJob&, const UpdateParams&);
