@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -23,6 +24,16 @@ cv::VideoCapture capture;
 MotionDetector detector;
 
 namespace {
+
+// Idle OpenMP workers should sleep, not spin: a spinning worker takes the core
+// on which the main thread decodes and displays the next frame, which makes
+// two threads slower than one. The runtime reads its wait policy once, when
+// it is loaded, before any constructor of this program runs; only the
+// executable's pre-initialisation functions come earlier. A policy set by
+// the user is kept.
+void preferPassiveWaiting(int, char**, char**) { setenv("OMP_WAIT_POLICY", "PASSIVE", 0); }
+__attribute__((section(".preinit_array"), used)) void (*const passiveWaiting)(int, char**, char**) =
+    preferPassiveWaiting;
 
 void printBanner() {
     const char* const lines[] = {
