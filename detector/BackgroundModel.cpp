@@ -6,6 +6,7 @@
 // steps of different pixels branch apart, every lane computes both sides and
 // keeps its own by a lane mask. The result is thus bit for bit that of
 // updating the pixels one at a time, on one thread or many, on any processor.
+#include "detector/BackgroundKernel.h"
 #include "detector/MotionDetector.h"
 
 #include <emmintrin.h>
@@ -350,14 +351,24 @@ __attribute__((target("avx2"))) void updateRowAvx2(const RowJob& job, const Upda
 
 using RowUpdate = void (*)(const RowJob&, const UpdateParams&);
 
-RowUpdate chooseRowUpdate() {
+bool hasAvx2() {
     __builtin_cpu_init(); // may run before the runtime's own constructors
-    return __builtin_cpu_supports("avx2") ? updateRowAvx2 : updateRowBaseline;
+    return __builtin_cpu_supports("avx2");
 }
 
-const RowUpdate updateRow = chooseRowUpdate();
+RowUpdate updateRow = hasAvx2() ? updateRowAvx2 : updateRowBaseline;
 
 } // namespace
+
+bool selectBackgroundKernel(BackgroundKernel kernel) {
+    if (kernel == BackgroundKernel::baseline)
+        updateRow = updateRowBaseline;
+    else if (hasAvx2())
+        updateRow = updateRowAvx2;
+    else
+        return false;
+    return true;
+}
 
 void MotionDetector::updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask) {
     updateBackgroundRows(scaledFrame, regionMask, 0, scaledHeight);
