@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 std::string configFilePath = "Config_Params.json";
 std::string videoSourceInitString;
 int32_t frameWidth = 0;
@@ -25,15 +27,23 @@ MotionDetector detector;
 
 namespace {
 
-// Idle OpenMP workers should sleep, not spin: a spinning worker takes the core
-// on which the main thread decodes and displays the next frame, which makes
-// two threads slower than one. The runtime reads its wait policy once, when
-// it is loaded, before any constructor of this program runs; only the
-// executable's pre-initialisation functions come earlier. A policy set by
-// the user is kept.
-void preferPassiveWaiting(int, char**, char**) { setenv("OMP_WAIT_POLICY", "PASSIVE", 0); }
-__attribute__((section(".preinit_array"), used)) void (*const passiveWaiting)(int, char**, char**) =
-    preferPassiveWaiting;
+// OpenMP's default keeps idle workers spinning for milliseconds after every
+// parallel region, on the core where the main thread goes on to decode and
+// show the next frame, which makes two threads slower than one. Workers that
+// sleep at once are no better: the main thread then sleeps at the end of the
+// region too and waits to be woken. A short spin, about 0.1 ms, lets the
+// threads meet at the end of a region and then frees the core.
+//
+// The runtime reads its setting from the environment only when it is loaded,
+// before main, and the C library resets the environment after any earlier
+// hook; so the program sets the variable and starts itself once more. A wait
+// policy or spin count set by the user is kept. If the restart fails, the
+// program goes on with the runtime's defaults.
+void restartWithShortSpinning(char** argv) {
+    if (std::getenv("OMP_WAIT_POLICY") || std::getenv("GOMP_SPINCOUNT")) return;
+    if (setenv("GOMP_SPINCOUNT", "10000", 0) != 0) return;
+    execv("/proc/self/exe", argv);
+}
 
 void printBanner() {
     const char* const lines[] = {
@@ -56,7 +66,8 @@ int failStartup(const char* message) {
 
 } // namespace
 
-int main() {
+int main(int, char** argv) {
+    restartWithShortSpinning(argv);
     printBanner();
     if (!readConfiguration(configFilePath, detector, videoSourceInitString))
         return failStartup("Configuration params not read");
