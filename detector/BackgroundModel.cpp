@@ -155,7 +155,7 @@ struct Components {
     }
 };
 
-// Step 2: the first component within 2.5 deviations of x takes the value.
+// Match: the first component within 2.5 deviations of x takes the value.
 // Returns the lanes that matched; p gets the matched position there.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
 LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p) {
@@ -178,8 +178,8 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
     return matched;
 }
 
-// Step 3: without a match the last slot in use takes the value, with the
-// largest variance present (at least the floor). Returns the total weight.
+// No match: the last slot in use takes the value, with the largest variance
+// present (at least the floor). Returns the total weight to normalise by.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
 LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
     F largest = minVariance;
@@ -195,7 +195,10 @@ LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F
     return total;
 }
 
-// Steps 4 to 8, with r = 1 / total and the updated component at p.
+// Normalises the weights by r = 1 / total, moves the updated component at p
+// ahead of every component with no greater fitness, makes one ordering pass,
+// and returns the lanes where p lies beyond the components that make up the
+// background weight: motion.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
 LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
     Slot<V>* c = m.c;
