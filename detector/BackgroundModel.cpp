@@ -287,9 +287,12 @@ LANE_INLINE void storeChangedSlots(const RowJob& job, int g, int offset, const C
 // Up to W bytes as floats, zero beyond count.
 template <typename V>
 LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
-    uint8_t bytes[V::width] = {};
-    std::memcpy(bytes, p, count == V::width ? V::width : count);
-    return __builtin_convertvector(__builtin_convertvector(load<typename V::B>(bytes), typename V::I), typename V::F);
+    typename V::B bytes = {};
+    if (count == V::width)
+        bytes = load<typename V::B>(p);
+    else
+        std::memcpy(&bytes, p, size_t(count));
+    return __builtin_convertvector(__builtin_convertvector(bytes, typename V::I), typename V::F);
 }
 
 // The pixels offset .. offset + count - 1 of group g (count <= W). Updates
