@@ -153,9 +153,17 @@ private:
     void updateBackgroundParallel(const uint8_t* scaledFrame, const uint8_t* regionMask);
     void updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow, int endRow);
 
-    // Blobs and tracks
+    // Blob extraction, in stage order
     void extractBlobs();
+    void labelRuns();
+    void markGrownBoxes(int half);
+    int labelCoveredArea(); // returns the number of group labels
+    void mergeGroups(int half, int groupCount);
+    void handOverBlobs();
+
+    // Tracking
     void updateTracks();
+    void updateTrack(Track& track, const Blob& blob) const;
     float matchScore(const Blob& blob, const Track& track) const;
     static float speedDissimilarity(float a, float b, float c);
 

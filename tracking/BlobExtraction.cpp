@@ -1,4 +1,195 @@
 // Grouping of motion pixels into blobs.
+//
+// Five stages: runs of motion pixels become first-pass blobs (one row of
+// labels kept), each first-pass box grown by half the minimum object
+// distance is written as one run-length cell per row, the covered area is
+// labelled with a one-level union table, first-pass blobs are merged by the
+// group of their grown box's top-left corner, and the merged blobs within
+// the size limits are handed to tracking in group order.
+//
+// Row 0 and column 0 are never labelled, and the covered-area labelling
+// visits neither the last row nor the last column. The union deliberately
+// does not follow chains of redirected labels, so some touching groups stay
+// apart; that grouping is part of the detector's defined results.
 #include "detector/MotionDetector.h"
+#include "tracking/IntArithmetic.h"
 
-void MotionDetector::extractBlobs() {}
+#include <algorithm>
+
+namespace {
+
+constexpr int32_t noLabel = -1;
+constexpr uint8_t motion = 255;
+
+void addPixel(Blob& blob, int column, int row, uint8_t grey) {
+    ++blob.pixelCount;
+    blob.intensitySum = wrappingAdd(blob.intensitySum, grey);
+    blob.centroidX = blob.centroidX + static_cast<float>(column);
+    blob.centroidY = blob.centroidY + static_cast<float>(row);
+}
+
+Blob startBlob(int column, int row, uint8_t grey) {
+    Blob blob{};
+    blob.x0 = blob.x1 = column;
+    blob.y0 = blob.y1 = row;
+    blob.pixelCount = 1;
+    blob.intensitySum = grey;
+    blob.centroidX = static_cast<float>(column);
+    blob.centroidY = static_cast<float>(row);
+    return blob;
+}
+
+// Adds blob's pixels and box to target; centroids are still sums here.
+void mergeInto(Blob& target, const Blob& blob) {
+    target.x0 = std::min(target.x0, blob.x0);
+    target.y0 = std::min(target.y0, blob.y0);
+    target.x1 = std::max(target.x1, blob.x1);
+    target.y1 = std::max(target.y1, blob.y1);
+    target.pixelCount += blob.pixelCount;
+    target.intensitySum = wrappingAdd(target.intensitySum, blob.intensitySum);
+    target.centroidX = target.centroidX + blob.centroidX;
+    target.centroidY = target.centroidY + blob.centroidY;
+}
+
+} // namespace
+
+void MotionDetector::extractBlobs() {
+    labelRuns();
+    if (blobCount == 0) {
+        blobs.clear();
+        return;
+    }
+    const int half = minDistanceBetweenObjects / 2;
+    markGrownBoxes(half);
+    mergeGroups(half, labelCoveredArea());
+    handOverBlobs();
+}
+
+void MotionDetector::labelRuns() {
+    const int w = scaledWidth;
+    const int h = scaledHeight;
+    int32_t* labels = rowLabels.get();
+    std::fill_n(labels, w, noLabel);
+    blobCount = 0;
+    for (int r = 1; r < h; ++r) {
+        const uint8_t* maskRow = mask.get() + size_t(r) * w;
+        const uint8_t* greyRow = scaledFrame.get() + size_t(r) * w;
+        for (int c = 1; c < w; ++c) {
+            if (maskRow[c] != motion) {
+                labels[c] = noLabel;
+                continue;
+            }
+            const int32_t left = labels[c - 1];
+            const int32_t up = labels[c];
+            if (left != noLabel) {
+                Blob& blob = firstPassBlobs[left];
+                blob.x1 = std::max(blob.x1, c);
+                addPixel(blob, c, r, greyRow[c]);
+                labels[c] = left;
+            } else if (up != noLabel) {
+                Blob& blob = firstPassBlobs[up];
+                blob.y1 = r;
+                addPixel(blob, c, r, greyRow[c]);
+            } else if (blobCount < maxBlobs) {
+                firstPassBlobs[blobCount] = startBlob(c, r, greyRow[c]);
+                labels[c] = blobCount++;
+            } else {
+                // Out of first-pass slots: the run starts no blob, but a later
+                // pixel of it may still join a blob from above.
+                labels[c] = noLabel;
+            }
+        }
+    }
+}
+
+void MotionDetector::markGrownBoxes(int half) {
+    const int w = scaledWidth;
+    const int h = scaledHeight;
+    const size_t pixels = size_t(w) * size_t(h);
+    std::fill_n(labelImage.get(), pixels, noLabel);
+    std::fill_n(grownRuns.get(), pixels, 0);
+    for (int j = 0; j < blobCount; ++j) {
+        const Blob& blob = firstPassBlobs[j];
+        const int gx0 = std::max(blob.x0 - half, 1);
+        const int gx1 = std::min(blob.x1 + half, w - 1);
+        const int gy0 = std::max(blob.y0 - half, 1);
+        const int gy1 = std::min(blob.y1 + half, h - 1);
+        const int32_t length = gx1 - gx0 + 1;
+        for (int y = gy0; y <= gy1; ++y) {
+            int32_t& cell = grownRuns[size_t(y) * w + gx0];
+            cell = std::max(cell, length);
+        }
+    }
+}
+
+int MotionDetector::labelCoveredArea() {
+    const int w = scaledWidth;
+    const int h = scaledHeight;
+    int32_t next = 0;
+    for (int k = 1; k < h - 1; ++k) {
+        const int32_t* runs = grownRuns.get() + size_t(k) * w;
+        int32_t* row = labelImage.get() + size_t(k) * w;
+        const int32_t* above = row - w;
+        int32_t run = 0;
+        // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
+        const auto weight = [](int32_t label) { return label == noLabel ? maxBlobs : label; };
+        for (int l = 1; l < w - 1; ++l) {
+            run = std::max(run - 1, runs[l]);
+            if (run <= 0) continue;
+            const int32_t neighbours[4] = {row[l - 1], above[l - 1], above[l], above[l + 1]};
+            int32_t smallest = maxBlobs;
+            for (int32_t label : neighbours) smallest = std::min(smallest, weight(label));
+            if (smallest == maxBlobs) {
+                row[l] = next;
+                labelTable[next] = next;
+                ++next;
+                continue;
+            }
+            row[l] = smallest;
+            for (int32_t label : neighbours)
+                if (label != noLabel) labelTable[label] = labelTable[smallest];
+        }
+    }
+    return next;
+}
+
+void MotionDetector::mergeGroups(int half, int groupCount) {
+    std::fill_n(mergedBlobs.get(), blobCount, Blob{});
+    // With no growth margin a box starting in the last row or column has its
+    // corner outside the labelled area; such a blob becomes a group of its
+    // own, numbered after the regular groups (the total stays below
+    // blobCount because every regular group owns at least one corner).
+    int32_t ownGroup = groupCount;
+    for (int j = 0; j < blobCount; ++j) {
+        const Blob& blob = firstPassBlobs[j];
+        const int cornerX = std::max(blob.x0 - half, 1);
+        const int cornerY = std::max(blob.y0 - half, 1);
+        const int32_t corner = labelImage[size_t(cornerY) * scaledWidth + cornerX];
+        const int32_t group = corner == noLabel ? ownGroup++ : labelTable[corner];
+        Blob& target = mergedBlobs[group];
+        if (target.pixelCount == 0) {
+            target = blob;
+            target.label = group;
+        } else {
+            mergeInto(target, blob);
+        }
+    }
+}
+
+void MotionDetector::handOverBlobs() {
+    const int minWidth = minObjectWidth / scaleFactor;
+    const int maxWidth = maxObjectWidth / scaleFactor;
+    const int minHeight = minObjectHeight / scaleFactor;
+    const int maxHeight = maxObjectHeight / scaleFactor;
+    blobs.clear();
+    for (int k = 0; k < blobCount; ++k) {
+        Blob blob = mergedBlobs[k];
+        if (blob.pixelCount == 0) continue;
+        blob.centroidX = blob.centroidX / static_cast<float>(blob.pixelCount);
+        blob.centroidY = blob.centroidY / static_cast<float>(blob.pixelCount);
+        const int w = blob.x1 - blob.x0 + 1;
+        const int h = blob.y1 - blob.y0 + 1;
+        if (w >= minWidth && w <= maxWidth && h >= minHeight && h <= maxHeight) blobs.push_back(blob);
+    }
+    blobCount = static_cast<int32_t>(blobs.size());
+}

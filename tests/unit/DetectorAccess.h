@@ -44,4 +44,18 @@ struct MotionDetectorTestAccess {
     static void updateTracks(D& d) { d.updateTracks(); }
     static float matchScore(const D& d, const Blob& b, const Track& t) { return d.matchScore(b, t); }
     static float speedDissimilarity(float a, float b, float c) { return D::speedDissimilarity(a, b, c); }
+
+    // Only the buffers blob extraction reads and writes, at a scaled size of
+    // w x h: lets tests build masks far larger than a modelled frame allows.
+    static void setExtractionGeometry(D& d, int w, int h) {
+        const size_t pixels = size_t(w) * size_t(h);
+        d.scaledWidth = w;
+        d.scaledHeight = h;
+        d.mask = std::make_unique<uint8_t[]>(pixels);
+        d.scaledFrame = std::make_unique<uint8_t[]>(pixels);
+        d.rowLabels = std::make_unique<int32_t[]>(size_t(w));
+        d.grownRuns = std::make_unique<int32_t[]>(pixels);
+        d.labelImage = std::make_unique<int32_t[]>(pixels);
+    }
+    static void updateTrack(const D& d, Track& track, const Blob& blob) { d.updateTrack(track, blob); }
 };

@@ -1,0 +1,250 @@
+// Grouping of motion pixels into blobs, on masks built directly.
+#include "DetectorAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using A = MotionDetectorTestAccess;
+
+namespace {
+
+class BlobExtraction : public ::testing::Test {
+protected:
+    MotionDetector d;
+    int w = 0;
+
+    void geometry(int width, int height, uint8_t grey = 100) {
+        w = width;
+        A::setExtractionGeometry(d, width, height);
+        std::memset(A::mask(d), 0, size_t(width) * height);
+        std::memset(A::scaledFrame(d), grey, size_t(width) * height);
+    }
+    void motion(int x, int y, uint8_t value = 255) { A::mask(d)[size_t(y) * w + x] = value; }
+    void row(int x0, int x1, int y) {
+        for (int x = x0; x <= x1; ++x) motion(x, y);
+    }
+    void column(int x, int y0, int y1) {
+        for (int y = y0; y <= y1; ++y) motion(x, y);
+    }
+    void rectangle(int x0, int y0, int x1, int y1) {
+        for (int y = y0; y <= y1; ++y) row(x0, x1, y);
+    }
+    // Accept blobs of any size, so that tests see every group.
+    void anySize() {
+        d.setParam(MIN_OBJECT_WIDTH, 1);
+        d.setParam(MIN_OBJECT_HEIGHT, 1);
+        d.setParam(MAX_OBJECT_WIDTH, 8192);
+        d.setParam(MAX_OBJECT_HEIGHT, 8192);
+    }
+    // Every group, with boxes not grown: blobs merge only when boxes touch.
+    void anySizeNoMargin() {
+        anySize();
+        d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    }
+    const std::vector<Blob>& extract() {
+        A::extractBlobs(d);
+        EXPECT_EQ(A::blobCount(d), int(A::blobs(d).size()));
+        return A::blobs(d);
+    }
+};
+
+void expectBox(const Blob& b, int x0, int y0, int x1, int y1) {
+    EXPECT_EQ(b.x0, x0);
+    EXPECT_EQ(b.y0, y0);
+    EXPECT_EQ(b.x1, x1);
+    EXPECT_EQ(b.y1, y1);
+}
+
+} // namespace
+
+TEST_F(BlobExtraction, SinglePixelMeasuredAndDroppedBelowMinimumSize) {
+    geometry(32, 32, 77);
+    motion(5, 7);
+    EXPECT_TRUE(extract().empty()); // default minimum is 2 pixels
+
+    anySize();
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 1u);
+    expectBox(blobs[0], 5, 7, 5, 7);
+    EXPECT_EQ(blobs[0].pixelCount, 1);
+    EXPECT_EQ(blobs[0].intensitySum, 77);
+    EXPECT_EQ(blobs[0].centroidX, 5.0f);
+    EXPECT_EQ(blobs[0].centroidY, 7.0f);
+    EXPECT_EQ(blobs[0].label, 0);
+    EXPECT_EQ(blobs[0].reserved, 0.0f);
+}
+
+TEST_F(BlobExtraction, FirstRowAndColumnIgnoredLastRowAndColumnCounted) {
+    geometry(32, 32);
+    anySizeNoMargin();
+    row(0, 31, 0);
+    column(0, 0, 31);
+    motion(10, 10, 254); // only exactly 255 is motion
+    EXPECT_TRUE(extract().empty());
+
+    motion(31, 5);
+    motion(5, 31);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    expectBox(blobs[0], 31, 5, 31, 5);
+    expectBox(blobs[1], 5, 31, 5, 31);
+}
+
+TEST_F(BlobExtraction, MeansAndSumsOverMergedFirstPassBlobs) {
+    // A U whose arms meet only in the bottom row: two first-pass blobs whose
+    // grown boxes overlap, handed over as one.
+    geometry(40, 40, 10);
+    column(5, 5, 15);
+    column(12, 5, 15);
+    row(5, 12, 16);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 1u);
+    expectBox(blobs[0], 5, 5, 12, 16);
+    EXPECT_EQ(blobs[0].pixelCount, 30);
+    EXPECT_EQ(blobs[0].intensitySum, 300);
+    EXPECT_FLOAT_EQ(blobs[0].centroidX, (11 * 5 + 11 * 12 + (5 + 12) * 8 / 2.0f) / 30);
+}
+
+TEST_F(BlobExtraction, GapOfTwiceTheMarginMergesOneMoreSeparates) {
+    geometry(80, 32);
+    rectangle(5, 5, 9, 9);
+    rectangle(26, 5, 30, 9); // 16 empty columns between
+    EXPECT_EQ(extract().size(), 1u);
+
+    geometry(80, 32);
+    rectangle(5, 5, 9, 9);
+    rectangle(27, 5, 31, 9); // 17
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    expectBox(blobs[1], 27, 5, 31, 9);
+}
+
+TEST_F(BlobExtraction, WithoutMarginDiagonallyTouchingBoxesMerge) {
+    geometry(32, 32);
+    anySizeNoMargin();
+    rectangle(5, 5, 6, 6);
+    rectangle(7, 7, 8, 8); // touches only through a corner
+    rectangle(20, 5, 21, 6);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    expectBox(blobs[0], 5, 5, 8, 8);
+}
+
+TEST_F(BlobExtraction, OneLevelUnionKeepsALaterRedirectedGroupApart) {
+    // Boxes (margin 0) drawn as outlines so that their pixels never touch:
+    // P labels first, Q second, R third. R is first joined to Q, and only
+    // later Q to P (through U); R keeps pointing at Q's old entry.
+    geometry(32, 32);
+    anySizeNoMargin();
+    row(2, 8, 1), column(2, 1, 10);    // P: box (2,1)-(8,10)
+    row(14, 16, 2), column(16, 2, 8);  // Q: box (14,2)-(16,8)
+    row(10, 13, 3), column(13, 3, 8);  // R: box (10,3)-(13,8)
+    column(9, 7, 10);                  // U: box (9,7)-(9,10)
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    expectBox(blobs[0], 2, 1, 16, 10);
+    EXPECT_EQ(blobs[0].pixelCount, 16 + 9 + 4);
+    EXPECT_EQ(blobs[0].label, 0);
+    expectBox(blobs[1], 10, 3, 13, 8);
+    EXPECT_EQ(blobs[1].label, 1);
+}
+
+TEST_F(BlobExtraction, HandedOverInGroupOrderNotDiscoveryOrder) {
+    // A is found first (row 3) but B's clipped grown corner (1,1) precedes
+    // A's (25,1), so B gets the lower group label.
+    geometry(64, 32);
+    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 10);
+    rectangle(30, 3, 33, 6);
+    rectangle(3, 5, 6, 8);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(blobs[0].x0, 3);
+    EXPECT_EQ(blobs[0].label, 0);
+    EXPECT_EQ(blobs[1].x0, 30);
+    EXPECT_EQ(blobs[1].label, 1);
+}
+
+TEST_F(BlobExtraction, ScaledSizeLimitsAreInclusive) {
+    geometry(64, 64);
+    d.setParam(SCALE_FACTOR, 2);
+    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+    d.setParam(MIN_OBJECT_WIDTH, 9);  // 4 scaled
+    d.setParam(MAX_OBJECT_WIDTH, 13); // 6 scaled
+    d.setParam(MIN_OBJECT_HEIGHT, 2);
+    d.setParam(MAX_OBJECT_HEIGHT, 128);
+    rectangle(2, 2, 4, 4);    // 3 wide: too narrow
+    rectangle(20, 2, 23, 4);  // 4
+    rectangle(40, 2, 45, 4);  // 6
+    rectangle(2, 30, 8, 32);  // 7: too wide
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 2u);
+    EXPECT_EQ(blobs[0].x0, 20);
+    EXPECT_EQ(blobs[1].x0, 40);
+}
+
+TEST_F(BlobExtraction, CornerOutsideLabelledAreaGetsAGroupOfItsOwn) {
+    // With margin 0 a box starting in the last row or column has its corner
+    // where no label is ever written.
+    geometry(32, 32);
+    anySizeNoMargin();
+    rectangle(3, 3, 4, 4);
+    motion(31, 10), motion(31, 11); // last column
+    motion(8, 31), motion(9, 31);   // last row
+    motion(20, 31);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 4u);
+    expectBox(blobs[0], 3, 3, 4, 4);
+    expectBox(blobs[1], 31, 10, 31, 11);
+    expectBox(blobs[2], 8, 31, 9, 31);
+    expectBox(blobs[3], 20, 31, 20, 31);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(blobs[size_t(k)].label, k);
+}
+
+TEST_F(BlobExtraction, AtTheFirstPassCapLaterRunsStartNothingButMayJoinAbove) {
+    geometry(256, 256);
+    anySizeNoMargin();
+    column(2, 1, 160); // first blob found
+    int isolated = 0;
+    for (int y = 1; y < 160 && isolated < 9999; y += 2)
+        for (int x = 6; x < 255 && isolated < 9999; x += 2, ++isolated) motion(x, y);
+    ASSERT_EQ(isolated, 9999);
+    // Row 161: (1,161) would start an 10001st blob and is refused, (2,161)
+    // still joins the column above and (3,161) continues it.
+    row(1, 3, 161);
+    rectangle(100, 200, 110, 210); // refused entirely
+
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 10000u);
+    expectBox(blobs[0], 2, 1, 3, 161);
+    EXPECT_EQ(blobs[0].pixelCount, 162);
+    for (const Blob& b : blobs) EXPECT_LT(b.y1, 200);
+}
+
+TEST_F(BlobExtraction, EmptyMaskEmptiesTheListButKeepsItsStorage) {
+    geometry(64, 32);
+    rectangle(5, 5, 9, 9);
+    rectangle(40, 5, 44, 9);
+    ASSERT_EQ(extract().size(), 2u);
+    const Blob* storage = A::blobs(d).data();
+
+    std::memset(A::mask(d), 0, 64 * 32);
+    EXPECT_TRUE(extract().empty());
+    rectangle(5, 5, 9, 9);
+    ASSERT_EQ(extract().size(), 1u);
+    EXPECT_EQ(A::blobs(d).data(), storage);
+}
+
+TEST_F(BlobExtraction, IntensitySumOfAHugeBlobWraps) {
+    // 3000 x 3000 pixels of grey 255 sum to more than 2^31.
+    const int side = 3001;
+    geometry(side, side, 255);
+    anySize();
+    std::memset(A::mask(d), 255, size_t(side) * side);
+    const std::vector<Blob>& blobs = extract();
+    ASSERT_EQ(blobs.size(), 1u);
+    const int64_t count = int64_t(side - 1) * (side - 1);
+    EXPECT_EQ(blobs[0].pixelCount, count);
+    EXPECT_EQ(uint32_t(blobs[0].intensitySum), uint32_t(count * 255));
+}

@@ -1,0 +1,208 @@
+// Runs the motion detector headless over a video and writes what it reports,
+// one JSON line per frame:
+//
+//   motion_trace CONFIG VIDEO [--frames N] [--output FILE]
+//
+// CONFIG is a configuration file as the demo reads it (its numeric keys are
+// applied the same way; its video source is ignored). VIDEO is a file path,
+// or a camera number as in the configuration. Frames are read and converted
+// to grey as the demo does, but a file is read once, without looping. Each
+// line holds the frame index, whether the detector accepted the frame, the
+// number of motion pixels in the full-size mask and every reported object
+// with all its fields; floats are printed with 9 significant digits, which
+// reads back to the same float. A frame the demo would skip (size or type
+// differing from the first) is not given to the detector and reads as not
+// accepted, with no motion and no objects.
+//
+// Exit status 0 on success, 1 when the configuration, the video or the
+// output cannot be used, 2 for a wrong command line.
+#include "app/VideoSource.h"
+#include "config/ConfigReader.h"
+#include "detector/MotionDetector.h"
+
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string config;
+    std::string video;
+    long long frames = -1; // all
+    std::string output;    // standard output when empty
+};
+
+int usage() {
+    std::fprintf(stderr, "usage: motion_trace CONFIG VIDEO [--frames N] [--output FILE]\n");
+    return 2;
+}
+
+bool parseCount(const char* text, long long& count) {
+    char* end = nullptr;
+    count = std::strtoll(text, &end, 10);
+    return end != text && *end == '\0' && count >= 0;
+}
+
+bool parse(int argc, char** argv, Options& o) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--frames" && i + 1 < argc) {
+            if (!parseCount(argv[++i], o.frames)) return false;
+        } else if (arg == "--output" && i + 1 < argc) {
+            o.output = argv[++i];
+        } else if (arg.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) return false;
+    o.config = positional[0];
+    o.video = positional[1];
+    return true;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "motion_trace: %s\n", message.c_str());
+    return 1;
+}
+
+// JSON has no NaN or infinity; such a value is written as null.
+void printFloat(std::FILE* out, const char* key, float value) {
+    if (std::isfinite(value))
+        std::fprintf(out, ",\"%s\":%.9g", key, double(value));
+    else
+        std::fprintf(out, ",\"%s\":null", key);
+}
+
+void printObject(std::FILE* out, const DetectedObject& o) {
+    std::fprintf(out, "{\"x0\":%d,\"y0\":%d,\"x1\":%d,\"y1\":%d,\"pixelCount\":%d,\"intensitySum\":%d,\"label\":%d",
+                 o.x0, o.y0, o.x1, o.y1, o.pixelCount, o.intensitySum, o.label);
+    printFloat(out, "centroidX", o.centroidX);
+    printFloat(out, "centroidY", o.centroidY);
+    printFloat(out, "reserved", o.reserved);
+    std::fprintf(out, ",\"objectId\":%d", o.objectId);
+    printFloat(out, "velocityX", o.velocityX);
+    printFloat(out, "velocityY", o.velocityY);
+    std::fputc('}', out);
+}
+
+void printFrame(std::FILE* out, long long index, bool accepted, long long motionPixels,
+                const std::vector<DetectedObject>& objects) {
+    std::fprintf(out, "{\"frame\":%lld,\"accepted\":%s,\"motionPixels\":%lld,\"objects\":[", index,
+                 accepted ? "true" : "false", motionPixels);
+    for (size_t k = 0; k < objects.size(); ++k) {
+        if (k > 0) std::fputc(',', out);
+        printObject(out, objects[k]);
+    }
+    std::fputs("]}\n", out);
+}
+
+// A one-line progress display on a terminal, redrawn at most ten times a second.
+class Progress {
+public:
+    Progress(long long total) : enabled(isatty(STDERR_FILENO) == 1), total(total) {}
+
+    void update(long long done) {
+        if (!enabled) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw < std::chrono::milliseconds(100)) return;
+        lastDraw = now;
+        draw(done);
+    }
+
+    void finish(long long done) {
+        if (!enabled) return;
+        draw(done);
+        std::fputc('\n', stderr);
+    }
+
+private:
+    void draw(long long done) {
+        if (total <= 0) {
+            std::fprintf(stderr, "\rframe %lld", done);
+        } else {
+            constexpr int width = 40;
+            const long long filled = std::min<long long>(width, done * width / total);
+            std::fprintf(stderr, "\r[%s%s] %lld/%lld frames", std::string(size_t(filled), '#').c_str(),
+                         std::string(size_t(width - filled), ' ').c_str(), done, total);
+        }
+        std::fflush(stderr);
+    }
+
+    bool enabled;
+    long long total;
+    std::chrono::steady_clock::time_point lastDraw{};
+};
+
+long long frameTotal(const cv::VideoCapture& capture, long long limit) {
+    const double reported = capture.get(cv::CAP_PROP_FRAME_COUNT);
+    const long long count = reported >= 1 ? static_cast<long long>(reported) : 0;
+    if (limit < 0) return count;
+    return count > 0 ? std::min(count, limit) : limit;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) return usage();
+
+    MotionDetector detector;
+    std::string configuredSource; // the command line names the video instead
+    if (!readConfiguration(options.config, detector, configuredSource))
+        return fail("cannot read the configuration " + options.config);
+
+    // The library's own diagnostics (backends tried in turn) would only bury
+    // the one line that says what went wrong.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    if (isFileDialogRequest(options.video)) return fail("the file dialog needs the demo program; name the video file");
+    cv::VideoCapture capture;
+    const SourceOpening source = openVideoSource(options.video, capture);
+    if (source.failureMessage != nullptr) return fail("cannot open the video " + options.video);
+
+    std::FILE* out = stdout;
+    if (!options.output.empty()) {
+        out = std::fopen(options.output.c_str(), "w");
+        if (out == nullptr) return fail("cannot write " + options.output);
+    }
+
+    const int width = source.frameWidth;
+    const int height = source.frameHeight;
+    cv::Mat frame;
+    cv::Mat grayFrame;
+    std::vector<uint8_t> mask(size_t(std::max(width, 0)) * size_t(std::max(height, 0)), 0);
+    Progress progress(frameTotal(capture, options.frames));
+    long long index = 0;
+    for (; options.frames < 0 || index < options.frames; ++index) {
+        capture >> frame;
+        if (frame.empty()) break;
+        if (frame.cols != width || frame.rows != height || frame.type() != CV_8UC3) {
+            printFrame(out, index, false, 0, {});
+            continue;
+        }
+        cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
+        const bool accepted = detector.processFrame(grayFrame.data, width, height, nullptr);
+        detector.getMotionMask(mask.data());
+        const long long motionPixels = std::count(mask.begin(), mask.end(), uint8_t{255});
+        printFrame(out, index, accepted, motionPixels, detector.getObjects());
+        progress.update(index + 1);
+    }
+    progress.finish(index);
+
+    const bool written = std::fflush(out) == 0 && !std::ferror(out);
+    if (out != stdout && std::fclose(out) != 0) return fail("cannot write " + options.output);
+    return written ? 0 : fail("cannot write the output");
+}
