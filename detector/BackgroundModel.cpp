@@ -130,16 +130,40 @@ struct Slot {
 };
 
 // The first n components of the pixels in the lanes, held in registers while
-// they are updated. `changed` marks the slots that differ from memory: only
-// those are written back, so that in a quiet scene most of the model is read
-// but not rewritten.
+// they are updated. Memory traffic decides the speed, so a component's
+// ranking fields (weight, fitness) are read for every slot, its shape (mean,
+// variance) only when a step needs it, and only what changed is written
+// back: in a quiet scene most pixels match their first component, and the
+// other slots' shapes are neither read nor rewritten.
 template <int n, typename V>
 struct Components {
     Slot<V> c[n];
-    unsigned changed = 0;
+    PixelModelStore::SlotGroup* memory[n];
+    int offset;
+    unsigned shapeLoaded = 0, rankChanged = 0, shapeChanged = 0; // bit k: slot k
+
+    // Slots 0..n-1 of the lanes from `offset` in group g.
+    LANE_INLINE Components(const RowJob& job, int g, int laneOffset) : offset(laneOffset) {
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            memory[k] = job.slots + job.planeStride * k + g;
+            c[k].weight = load<typename V::F>(memory[k]->weight + offset);
+            c[k].fitness = load<typename V::F>(memory[k]->fitness + offset);
+            c[k].mean = c[k].variance = typename V::F{}; // placeholders until needShape(k)
+        }
+    }
+
+    LANE_INLINE void needShape(int k) {
+        if (shapeLoaded >> k & 1) return;
+        c[k].mean = load<typename V::F>(memory[k]->mean + offset);
+        c[k].variance = load<typename V::F>(memory[k]->variance + offset);
+        shapeLoaded |= 1u << k;
+    }
 
     LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
         if (!any(chosen)) return;
+        needShape(i);
+        needShape(j);
         Slot<V>& a = c[i];
         Slot<V>& b = c[j];
         const Slot<V> oldA = a;
@@ -151,7 +175,35 @@ struct Components {
         b.mean = select(chosen, oldA.mean, b.mean);
         b.variance = select(chosen, oldA.variance, b.variance);
         b.fitness = select(chosen, oldA.fitness, b.fitness);
-        changed |= 1u << i | 1u << j;
+        rankChanged |= 1u << i | 1u << j;
+        shapeChanged |= 1u << i | 1u << j;
+    }
+
+    // Lanes outside `keep` get back the values in memory.
+    LANE_INLINE void restoreOutside(typename V::I keep) {
+        using F = typename V::F;
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            c[k].weight = select(keep, c[k].weight, load<F>(memory[k]->weight + offset));
+            c[k].fitness = select(keep, c[k].fitness, load<F>(memory[k]->fitness + offset));
+            if (!(shapeLoaded >> k & 1)) continue;
+            c[k].mean = select(keep, c[k].mean, load<F>(memory[k]->mean + offset));
+            c[k].variance = select(keep, c[k].variance, load<F>(memory[k]->variance + offset));
+        }
+    }
+
+    LANE_INLINE void storeChanged() const {
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            if (rankChanged >> k & 1) {
+                store(memory[k]->weight + offset, c[k].weight);
+                store(memory[k]->fitness + offset, c[k].fitness);
+            }
+            if (shapeChanged >> k & 1) {
+                store(memory[k]->mean + offset, c[k].mean);
+                store(memory[k]->variance + offset, c[k].variance);
+            }
+        }
     }
 };
 
@@ -162,6 +214,7 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
     I matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
+        m.needShape(k);
         Slot<V>& c = m.c[k];
         const F d = x - c.mean;
         const I hit = (c.variance * matchFactor > d * d) & ~matched;
@@ -172,7 +225,8 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
         c.mean = select(hit, d * alpha + c.mean, c.mean);
         c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
         p = select(hit, I{} + k, p);
-        m.changed |= 1u << k;
+        m.rankChanged |= 1u << k;
+        m.shapeChanged |= 1u << k;
         if (all(matched)) break;
     }
     return matched;
@@ -184,13 +238,17 @@ template <int n, typename V, typename F = typename V::F, typename I = typename V
 LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
     F largest = minVariance;
 #pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    for (int k = 0; k < n; ++k) {
+        m.needShape(k);
+        largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    }
     Slot<V>& last = m.c[n - 1];
     const F total = select(initialized, (1.0f - last.weight) + alpha, alpha);
     last.mean = select(replace, x, last.mean);
     last.weight = select(replace, alpha, last.weight);
     last.variance = select(replace, largest, last.variance);
-    m.changed |= 1u << (n - 1);
+    m.rankChanged |= 1u << (n - 1);
+    m.shapeChanged |= 1u << (n - 1);
     initialized |= replace;
     return total;
 }
@@ -206,10 +264,11 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
     for (int k = 0; k < n; ++k) {
         const I live = c[k].weight >= alpha;
         if (!any(live)) continue;
+        m.needShape(k);
         const F weight = c[k].weight * r;
         c[k].fitness = select(live, weight / c[k].variance, c[k].fitness);
         c[k].weight = select(live, weight, c[k].weight);
-        m.changed |= 1u << k;
+        m.rankChanged |= 1u << k;
     }
     if (any(p > 0)) {
 #pragma GCC unroll 10
@@ -259,31 +318,6 @@ LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, F x, I included, 
     return rankAndDecide(m, r, alpha, p) & included;
 }
 
-// Slots 0..n-1 of the lanes from `offset` in group g, loaded or written back.
-template <int n, typename V>
-LANE_INLINE void loadSlots(const RowJob& job, int g, int offset, Components<n, V>& m) {
-    using F = typename V::F;
-#pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) {
-        const PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        m.c[k] = {load<F>(s.weight + offset), load<F>(s.mean + offset), load<F>(s.variance + offset),
-                  load<F>(s.fitness + offset)};
-    }
-}
-
-template <int n, typename V>
-LANE_INLINE void storeChangedSlots(const RowJob& job, int g, int offset, const Components<n, V>& m) {
-#pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) {
-        if (!(m.changed >> k & 1)) continue;
-        PixelModelStore::SlotGroup& s = job.slots[job.planeStride * k + g];
-        store(s.weight + offset, m.c[k].weight);
-        store(s.mean + offset, m.c[k].mean);
-        store(s.variance + offset, m.c[k].variance);
-        store(s.fitness + offset, m.c[k].fitness);
-    }
-}
-
 // Up to W bytes as floats, zero beyond count.
 template <typename V>
 LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
@@ -306,19 +340,10 @@ LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count,
     I included = maskOfBits<V>((1u << count) - 1);
     if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
     I initialized = maskOfBits<V>(initializedBits >> offset);
-    Components<n, V> m;
-    loadSlots(job, g, offset, m);
+    Components<n, V> m(job, g, offset);
     const I motion = updateLanes(m, initialized, loadValues<V>(job.frame + x0, count), included, u);
-    if (!all(included)) {
-        // Excluded and padding lanes keep their models as they were.
-        Components<n, V> old;
-        loadSlots(job, g, offset, old);
-        for (int k = 0; k < n; ++k)
-            m.c[k] = {select(included, m.c[k].weight, old.c[k].weight), select(included, m.c[k].mean, old.c[k].mean),
-                      select(included, m.c[k].variance, old.c[k].variance),
-                      select(included, m.c[k].fitness, old.c[k].fitness)};
-    }
-    storeChangedSlots(job, g, offset, m);
+    if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
+    m.storeChanged();
     const unsigned partBits = ((1u << V::width) - 1) << offset;
     initializedBits = (initializedBits & ~partBits) | V::bits(initialized) << offset;
     return V::bits(motion) << offset;

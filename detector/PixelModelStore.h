@@ -28,11 +28,13 @@ public:
     static constexpr int lanes = 8;
 
     // Slot k of one group: the k-th component of eight neighbouring pixels.
+    // The ranking fields share one cache line and the shape fields the
+    // other, so that an update can read a slot's ranking without its shape.
     struct alignas(64) SlotGroup {
         float weight[lanes];
+        float fitness[lanes];
         float mean[lanes];
         float variance[lanes];
-        float fitness[lanes];
     };
 
     // Replaces the storage with zero-filled (empty) models for a
