@@ -1,76 +1,405 @@
 // Per-pixel mixture-of-Gaussians background update.
 //
-// Every step is single precision in a fixed order; the result must be the
-// same bit for bit on one thread or many.
+// Neighbouring pixels are updated together, one per vector lane: eight with
+// AVX2, four with the SSE2 baseline. Each lane performs exactly the
+// single-precision steps of its own pixel, in the same order; where the
+// steps of different pixels branch apart, every lane computes both sides and
+// keeps its own by a lane mask. The result is thus bit for bit that of
+// updating the pixels one at a time, on one thread or many, on any processor.
+#include "detector/BackgroundKernel.h"
 #include "detector/MotionDetector.h"
 
+#include <emmintrin.h>
 #include <omp.h>
 
 #include <cmath>
+#include <cstring>
 #include <utility>
+
+// Every helper taking or returning vectors is forced inline: the baseline and
+// the AVX2 build pass 32-byte vectors differently, so an out-of-line call
+// between them would mismatch. No such call exists, hence no ABI concern.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#define LANE_INLINE [[gnu::always_inline]] inline
 
 namespace {
 
-constexpr float matchFactor = 6.25f;      // 2.5 standard deviations, squared
-constexpr float backgroundWeight = 0.7f;  // weight share that counts as background
+constexpr int groupLanes = PixelModelStore::lanes;
+constexpr float matchFactor = 6.25f;     // 2.5 standard deviations, squared
+constexpr float backgroundWeight = 0.7f; // weight share that counts as background
+
+// Vector types and lane-mask helpers for W lanes. Masks hold -1 (true) or 0.
+template <int W>
+struct Lanes;
+
+template <>
+struct Lanes<4> {
+    typedef float F __attribute__((vector_size(16)));
+    typedef int32_t I __attribute__((vector_size(16)));
+    typedef uint8_t B __attribute__((vector_size(4)));
+    static constexpr int width = 4;
+    static constexpr I laneBit = {1, 2, 4, 8};
+    LANE_INLINE static unsigned bits(I m) { return unsigned(_mm_movemask_ps(__m128(m))); }
+};
+
+template <>
+struct Lanes<8> {
+    typedef float F __attribute__((vector_size(32)));
+    typedef int32_t I __attribute__((vector_size(32)));
+    typedef uint8_t B __attribute__((vector_size(8)));
+    static constexpr int width = 8;
+    static constexpr I laneBit = {1, 2, 4, 8, 16, 32, 64, 128};
+    LANE_INLINE static unsigned bits(I m) {
+        __m128 halves[2];
+        std::memcpy(halves, &m, sizeof halves);
+        return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
+    }
+};
+
+// Most groups take the same path in every lane (all matched by their first
+// component, nothing to re-rank), so the steps below skip work that no lane
+// needs; the results are unchanged.
+template <typename I>
+LANE_INLINE bool any(I m) {
+    return Lanes<sizeof(I) / 4>::bits(m) != 0;
+}
+
+template <typename I>
+LANE_INLINE bool all(I m) {
+    return Lanes<sizeof(I) / 4>::bits(m) == (1u << sizeof(I) / 4) - 1;
+}
+
+// Lane-wise mask ? a : b, spelt out in bit operations: the conditional
+// operator on vectors is split into single elements for the SSE2 baseline.
+template <typename I, typename V>
+LANE_INLINE V select(I mask, V a, V b) {
+    return V((mask & I(a)) | (~mask & I(b)));
+}
+
+template <typename V>
+LANE_INLINE typename V::I maskOfBits(unsigned bits) {
+    return ((typename V::I{} + int32_t(bits)) & V::laneBit) != 0;
+}
+
+template <typename T>
+LANE_INLINE T load(const void* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T>
+LANE_INLINE void store(void* p, const T& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// 255 in byte i for each set bit i: the motion decisions of a group.
+struct ByteSpread {
+    uint64_t bytes[1 << groupLanes];
+    constexpr ByteSpread() : bytes() {
+        for (unsigned bits = 0; bits < (1u << groupLanes); ++bits)
+            for (int i = 0; i < groupLanes; ++i)
+                if (bits >> i & 1) bytes[bits] |= uint64_t{0xff} << (8 * i);
+    }
+};
+constexpr ByteSpread byteSpread;
 
 struct UpdateParams {
     float alpha;
     float minVariance;
+    float matchedScale; // 1 / (alpha + 1): the normalisation after a match
     int components;
 };
 
-// Updates one pixel's model with grey value x; returns true for motion.
-bool updatePixel(PixelModel& model, float x, const UpdateParams& u) {
-    GaussianComponent* c = model.components;
-    const int n = u.components;
-    const float alpha = u.alpha;
-    float total = 1.0f;
-    int p = -1;
-    for (int k = 0; k < n; ++k) {
-        const float d = x - c[k].mean;
-        if (c[k].variance * matchFactor > d * d) {
-            c[k].weight = alpha + c[k].weight;
-            c[k].mean = d * alpha + c[k].mean;
-            c[k].variance = (d * d - c[k].variance) * alpha + c[k].variance;
-            if (c[k].variance < u.minVariance) c[k].variance = u.minVariance;
-            total = alpha + 1.0f;
-            p = k;
-            break;
+// The pixels of one row handed to the kernel.
+struct RowJob {
+    PixelModelStore::SlotGroup* slots; // slot 0 of the row's first group
+    int64_t planeStride;
+    uint8_t* initialized;
+    const uint8_t* frame;
+    const uint8_t* regionMask; // null: every pixel included
+    uint8_t* mask;
+    int width;
+};
+
+// One component of the pixels in the lanes.
+template <typename V>
+struct Slot {
+    typename V::F weight, mean, variance, fitness;
+};
+
+// The first n components of the pixels in the lanes, held in registers while
+// they are updated. Memory traffic decides the speed, so a component's
+// ranking fields (weight, fitness) are read for every slot, its shape (mean,
+// variance) only when a step needs it, and only what changed is written
+// back: in a quiet scene most pixels match their first component, and the
+// other slots' shapes are neither read nor rewritten.
+template <int n, typename V>
+struct Components {
+    Slot<V> c[n];
+    PixelModelStore::SlotGroup* memory[n];
+    int offset;
+    unsigned shapeLoaded = 0, rankChanged = 0, shapeChanged = 0; // bit k: slot k
+
+    // Slots 0..n-1 of the lanes from `offset` in group g.
+    LANE_INLINE Components(const RowJob& job, int g, int laneOffset) : offset(laneOffset) {
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            memory[k] = job.slots + job.planeStride * k + g;
+            c[k].weight = load<typename V::F>(memory[k]->weight + offset);
+            c[k].fitness = load<typename V::F>(memory[k]->fitness + offset);
+            c[k].mean = c[k].variance = typename V::F{}; // placeholders until needShape(k)
         }
     }
-    if (p < 0) {
-        float largest = u.minVariance;
-        for (int k = 0; k < n; ++k)
-            if (c[k].variance > largest) largest = c[k].variance;
-        GaussianComponent& last = c[n - 1];
-        total = model.initialized ? (1.0f - last.weight) + alpha : alpha;
-        last.mean = x;
-        last.weight = alpha;
-        last.variance = largest;
-        model.initialized = true;
-        p = n - 1;
+
+    LANE_INLINE void needShape(int k) {
+        if (shapeLoaded >> k & 1) return;
+        c[k].mean = load<typename V::F>(memory[k]->mean + offset);
+        c[k].variance = load<typename V::F>(memory[k]->variance + offset);
+        shapeLoaded |= 1u << k;
     }
-    const float r = 1.0f / total;
-    for (int k = 0; k < n; ++k) {
-        if (c[k].weight >= alpha) {
-            c[k].weight = c[k].weight * r;
-            c[k].fitness = c[k].weight / c[k].variance;
+
+    LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
+        if (!any(chosen)) return;
+        needShape(i);
+        needShape(j);
+        Slot<V>& a = c[i];
+        Slot<V>& b = c[j];
+        const Slot<V> oldA = a;
+        a.weight = select(chosen, b.weight, a.weight);
+        a.mean = select(chosen, b.mean, a.mean);
+        a.variance = select(chosen, b.variance, a.variance);
+        a.fitness = select(chosen, b.fitness, a.fitness);
+        b.weight = select(chosen, oldA.weight, b.weight);
+        b.mean = select(chosen, oldA.mean, b.mean);
+        b.variance = select(chosen, oldA.variance, b.variance);
+        b.fitness = select(chosen, oldA.fitness, b.fitness);
+        rankChanged |= 1u << i | 1u << j;
+        shapeChanged |= 1u << i | 1u << j;
+    }
+
+    // Lanes outside `keep` get back the values in memory.
+    LANE_INLINE void restoreOutside(typename V::I keep) {
+        using F = typename V::F;
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            c[k].weight = select(keep, c[k].weight, load<F>(memory[k]->weight + offset));
+            c[k].fitness = select(keep, c[k].fitness, load<F>(memory[k]->fitness + offset));
+            if (!(shapeLoaded >> k & 1)) continue;
+            c[k].mean = select(keep, c[k].mean, load<F>(memory[k]->mean + offset));
+            c[k].variance = select(keep, c[k].variance, load<F>(memory[k]->variance + offset));
         }
     }
-    for (; p > 0 && !(c[p - 1].fitness > c[p].fitness); --p) std::swap(c[p - 1], c[p]);
-    for (int k = 0; k + 1 < n; ++k)
-        if (c[k + 1].fitness > c[k].fitness) std::swap(c[k], c[k + 1]);
-    float sum = 0.0f;
-    int b = -1;
-    while (b < n - 1) {
-        sum += c[++b].weight;
-        if (sum > backgroundWeight) break;
+
+    LANE_INLINE void storeChanged() const {
+#pragma GCC unroll 10
+        for (int k = 0; k < n; ++k) {
+            if (rankChanged >> k & 1) {
+                store(memory[k]->weight + offset, c[k].weight);
+                store(memory[k]->fitness + offset, c[k].fitness);
+            }
+            if (shapeChanged >> k & 1) {
+                store(memory[k]->mean + offset, c[k].mean);
+                store(memory[k]->variance + offset, c[k].variance);
+            }
+        }
+    }
+};
+
+// Match: the first component within 2.5 deviations of x takes the value.
+// Returns the lanes that matched; p gets the matched position there.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p) {
+    I matched = {};
+#pragma GCC unroll 10
+    for (int k = 0; k < n; ++k) {
+        m.needShape(k);
+        Slot<V>& c = m.c[k];
+        const F d = x - c.mean;
+        const I hit = (c.variance * matchFactor > d * d) & ~matched;
+        if (!any(hit)) continue;
+        matched |= hit;
+        const F variance = (d * d - c.variance) * alpha + c.variance;
+        c.weight = select(hit, alpha + c.weight, c.weight);
+        c.mean = select(hit, d * alpha + c.mean, c.mean);
+        c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
+        p = select(hit, I{} + k, p);
+        m.rankChanged |= 1u << k;
+        m.shapeChanged |= 1u << k;
+        if (all(matched)) break;
+    }
+    return matched;
+}
+
+// No match: the last slot in use takes the value, with the largest variance
+// present (at least the floor). Returns the total weight to normalise by.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
+    F largest = minVariance;
+#pragma GCC unroll 10
+    for (int k = 0; k < n; ++k) {
+        m.needShape(k);
+        largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    }
+    Slot<V>& last = m.c[n - 1];
+    const F total = select(initialized, (1.0f - last.weight) + alpha, alpha);
+    last.mean = select(replace, x, last.mean);
+    last.weight = select(replace, alpha, last.weight);
+    last.variance = select(replace, largest, last.variance);
+    m.rankChanged |= 1u << (n - 1);
+    m.shapeChanged |= 1u << (n - 1);
+    initialized |= replace;
+    return total;
+}
+
+// Normalises the weights by r = 1 / total, moves the updated component at p
+// ahead of every component with no greater fitness, makes one ordering pass,
+// and returns the lanes where p lies beyond the components that make up the
+// background weight: motion.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
+    Slot<V>* c = m.c;
+#pragma GCC unroll 10
+    for (int k = 0; k < n; ++k) {
+        const I live = c[k].weight >= alpha;
+        if (!any(live)) continue;
+        m.needShape(k);
+        const F weight = c[k].weight * r;
+        c[k].fitness = select(live, weight / c[k].variance, c[k].fitness);
+        c[k].weight = select(live, weight, c[k].weight);
+        m.rankChanged |= 1u << k;
+    }
+    if (any(p > 0)) {
+#pragma GCC unroll 10
+        for (int j = n - 1; j > 0; --j) {
+            const I move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
+            m.swapWhere(move, j - 1, j);
+            p = select(move, p - 1, p);
+        }
+    }
+    I unordered = {};
+#pragma GCC unroll 10
+    for (int k = 0; k + 1 < n; ++k) unordered |= c[k + 1].fitness > c[k].fitness;
+    if (any(unordered)) {
+#pragma GCC unroll 10
+        for (int k = 0; k + 1 < n; ++k) m.swapWhere(c[k + 1].fitness > c[k].fitness, k, k + 1);
+    }
+    F sum = {};
+    I found = {};
+    I b = I{} + (n - 1);
+#pragma GCC unroll 10
+    for (int k = 0; k < n; ++k) {
+        sum = sum + c[k].weight;
+        const I stop = (sum > backgroundWeight) & ~found;
+        b = select(stop, I{} + k, b);
+        found |= stop;
     }
     return p > b;
 }
 
+// Updates the models of the lanes' pixels with their grey values x; lanes
+// outside `included` keep their models untouched. Returns the motion lanes.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, F x, I included, const UpdateParams& u) {
+    const F alpha = F{} + u.alpha;
+    const F minVariance = F{} + u.minVariance;
+    I p = I{} + (n - 1);
+    const I matched = matchFirst(m, x, alpha, minVariance, p);
+    // A match always normalises by alpha + 1, whose reciprocal is computed
+    // once per row; only replacements need a division per group.
+    F r = F{} + u.matchedScale;
+    if (!all(matched)) {
+        I replaced = initialized;
+        const F total = replaceLast(m, ~matched, replaced, x, alpha, minVariance);
+        initialized = select(included, replaced, initialized);
+        r = select(matched, r, 1.0f / total);
+    }
+    return rankAndDecide(m, r, alpha, p) & included;
+}
+
+// Up to W bytes as floats, zero beyond count.
+template <typename V>
+LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
+    typename V::B bytes = {};
+    if (count == V::width)
+        bytes = load<typename V::B>(p);
+    else
+        std::memcpy(&bytes, p, size_t(count));
+    return __builtin_convertvector(__builtin_convertvector(bytes, typename V::I), typename V::F);
+}
+
+// The pixels offset .. offset + count - 1 of group g (count <= W). Updates
+// the group's initialized bits and returns the motion bits, both counted
+// from the group's first pixel.
+template <int n, typename V>
+LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, unsigned& initializedBits,
+                                const UpdateParams& u) {
+    using I = typename V::I;
+    const int x0 = g * groupLanes + offset;
+    I included = maskOfBits<V>((1u << count) - 1);
+    if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
+    I initialized = maskOfBits<V>(initializedBits >> offset);
+    Components<n, V> m(job, g, offset);
+    const I motion = updateLanes(m, initialized, loadValues<V>(job.frame + x0, count), included, u);
+    if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
+    m.storeChanged();
+    const unsigned partBits = ((1u << V::width) - 1) << offset;
+    initializedBits = (initializedBits & ~partBits) | V::bits(initialized) << offset;
+    return V::bits(motion) << offset;
+}
+
+// The whole row, group by group; each group in parts of W lanes.
+template <int n, int W>
+LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
+    for (int x0 = 0, g = 0; x0 < job.width; x0 += groupLanes, ++g) {
+        const int count = job.width - x0 < groupLanes ? job.width - x0 : groupLanes;
+        unsigned initializedBits = job.initialized[g];
+        unsigned motion = 0;
+        for (int offset = 0; offset < count; offset += W) {
+            const int partCount = count - offset < W ? count - offset : W;
+            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, initializedBits, u);
+        }
+        job.initialized[g] = uint8_t(initializedBits);
+        std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
+    }
+}
+
+// Instantiates the kernel for every component count and picks the one in use.
+template <int W, int... counts>
+LANE_INLINE void updateRowFor(const RowJob& job, const UpdateParams& u, std::integer_sequence<int, counts...>) {
+    ((u.components == counts + 1 ? updateRowGroups<counts + 1, W>(job, u) : void()), ...);
+}
+
+// The kernel built twice, chosen once by the processor.
+void updateRowBaseline(const RowJob& job, const UpdateParams& u) {
+    updateRowFor<4>(job, u, std::make_integer_sequence<int, PixelModel::capacity>());
+}
+
+__attribute__((target("avx2"))) void updateRowAvx2(const RowJob& job, const UpdateParams& u) {
+    updateRowFor<8>(job, u, std::make_integer_sequence<int, PixelModel::capacity>());
+}
+
+using RowUpdate = void (*)(const RowJob&, const UpdateParams&);
+
+bool hasAvx2() {
+    __builtin_cpu_init(); // may run before the runtime's own constructors
+    return __builtin_cpu_supports("avx2");
+}
+
+RowUpdate updateRow = hasAvx2() ? updateRowAvx2 : updateRowBaseline;
+
 } // namespace
+
+bool selectBackgroundKernel(BackgroundKernel kernel) {
+    if (kernel == BackgroundKernel::baseline)
+        updateRow = updateRowBaseline;
+    else if (hasAvx2())
+        updateRow = updateRowAvx2;
+    else
+        return false;
+    return true;
+}
 
 void MotionDetector::updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask) {
     updateBackgroundRows(scaledFrame, regionMask, 0, scaledHeight);
@@ -86,17 +415,23 @@ void MotionDetector::updateBackgroundParallel(const uint8_t* scaledFrame, const 
     }
 }
 
-void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow, int endRow) {
-    const UpdateParams u{static_cast<float>(alphaCoeff), static_cast<float>(pixelDeviation * pixelDeviation),
+void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow,
+                                          int endRow) {
+    const float alpha = static_cast<float>(alphaCoeff);
+    const UpdateParams u{alpha, static_cast<float>(pixelDeviation * pixelDeviation), 1.0f / (alpha + 1.0f),
                          numGaussElements};
-    // A rate whose reciprocal overflows (0 included) would normalise the
-    // first frame's weights to infinity or NaN; such a model cannot learn, so
-    // it is left as it is and every pixel counts as background.
-    const bool frozen = !std::isfinite(1.0f / u.alpha);
-    for (int64_t i = int64_t{firstRow} * scaledWidth; i < int64_t{endRow} * scaledWidth; ++i) {
-        if (frozen || (regionMask && regionMask[i] == 0))
-            mask[i] = 0;
-        else
-            mask[i] = updatePixel(pixelModels[i], scaledFrame[i], u) ? 255 : 0;
+    for (int row = firstRow; row < endRow; ++row) {
+        const int64_t offset = int64_t{row} * scaledWidth;
+        // A rate whose reciprocal overflows (0 included) would normalise the
+        // first frame's weights to infinity or NaN; such a model cannot
+        // learn, so it stays as it is and every pixel counts as background.
+        if (!std::isfinite(1.0f / alpha)) {
+            std::memset(mask.get() + offset, 0, size_t(scaledWidth));
+            continue;
+        }
+        const RowJob job{pixelModels.rowSlots(row), pixelModels.planeStride(), pixelModels.rowInitialized(row),
+                         scaledFrame + offset, regionMask ? regionMask + offset : nullptr, mask.get() + offset,
+                         scaledWidth};
+        updateRow(job, u);
     }
 }

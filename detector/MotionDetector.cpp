@@ -91,7 +91,7 @@ bool MotionDetector::setParam(int id, double value) {
 }
 
 void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int factor) {
-    pixelModels.reset();
+    pixelModels.release();
     mask.reset();
     scaledFrame.reset();
     rowLabels.reset();
@@ -101,7 +101,7 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
     scaledHeight = frameHeight / factor;
     const int64_t pixels = int64_t{scaledWidth} * scaledHeight;
     try {
-        pixelModels = allocate<PixelModel>(pixels, true);
+        pixelModels.allocate(scaledWidth, scaledHeight);
         mask = allocate<uint8_t>(pixels, true);
         scaledFrame = allocate<uint8_t>(pixels, false);
         rowLabels = allocate<int32_t>(scaledWidth, false);
@@ -110,7 +110,7 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
     } catch (...) {
         // Leave a detector without geometry rather than one with half its
         // buffers: the next frame simply allocates again.
-        pixelModels.reset();
+        pixelModels.release();
         mask.reset();
         scaledFrame.reset();
         rowLabels.reset();
@@ -123,7 +123,7 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
 void MotionDetector::reset() {
     if (scaledWidth > 0 && scaledHeight > 0) {
         const size_t pixels = size_t(scaledWidth) * size_t(scaledHeight);
-        std::memset(static_cast<void*>(pixelModels.get()), 0, pixels * sizeof(PixelModel));
+        pixelModels.clear();
         std::memset(mask.get(), 0, pixels);
     }
     blobs.clear();

@@ -13,6 +13,8 @@
 // background update may run on an OpenMP team (see NUM_THREADS).
 #pragma once
 
+#include "detector/PixelModelStore.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -165,7 +167,7 @@ private:
     float matchScore(const Blob& blob, const Track& track) const;
     static float speedDissimilarity(float a, float b, float c);
 
-    std::unique_ptr<PixelModel[]> pixelModels;
+    PixelModelStore pixelModels;
     std::unique_ptr<uint8_t[]> mask;
     int32_t width = 0;
     int32_t height = 0;

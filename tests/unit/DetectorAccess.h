@@ -8,9 +8,9 @@ struct MotionDetectorTestAccess {
     using D = MotionDetector;
     // Pixel models are read and written one record at a time so that tests
     // do not depend on how the detector lays the models out in memory.
-    static bool hasModels(const D& d) { return d.pixelModels != nullptr; }
-    static PixelModel model(const D& d, int index) { return d.pixelModels[index]; }
-    static void setModel(D& d, int index, const PixelModel& m) { d.pixelModels[index] = m; }
+    static bool hasModels(const D& d) { return d.pixelModels.allocated(); }
+    static PixelModel model(const D& d, int index) { return d.pixelModels.get(index); }
+    static void setModel(D& d, int index, const PixelModel& m) { d.pixelModels.set(index, m); }
     static uint8_t* mask(D& d) { return d.mask.get(); }
     static uint8_t* scaledFrame(D& d) { return d.scaledFrame.get(); }
     static int width(const D& d) { return d.width; }

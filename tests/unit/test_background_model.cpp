@@ -1,6 +1,7 @@
 // The background model against a plain reference update, serial against
 // parallel, and the behaviour over time of single pixels.
 #include "DetectorAccess.h"
+#include "detector/BackgroundKernel.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -166,9 +167,27 @@ uint8_t feedFlat(MotionDetector& d, uint8_t value) {
     return A::mask(d)[0];
 }
 
+// Runs a test once with each vector kernel the processor has; afterwards the
+// best one is chosen again.
+class EveryKernel : public ::testing::TestWithParam<BackgroundKernel> {
+protected:
+    void SetUp() override {
+        if (!selectBackgroundKernel(GetParam())) GTEST_SKIP() << "the processor lacks this kernel's instructions";
+    }
+    void TearDown() override {
+        if (!selectBackgroundKernel(BackgroundKernel::avx2)) selectBackgroundKernel(BackgroundKernel::baseline);
+    }
+};
+
 } // namespace
 
-TEST(BackgroundModel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
+INSTANTIATE_TEST_SUITE_P(BackgroundModel, EveryKernel,
+                         ::testing::Values(BackgroundKernel::baseline, BackgroundKernel::avx2),
+                         [](const ::testing::TestParamInfo<BackgroundKernel>& info) {
+                             return info.param == BackgroundKernel::baseline ? "baseline" : "avx2";
+                         });
+
+TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
     const auto& frames = sampleFrames();
     for (int factor : {1, 2, 3, 4}) {
         for (int components : {1, 3, 5, 10}) {
@@ -188,7 +207,7 @@ TEST(BackgroundModel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
     }
 }
 
-TEST(BackgroundModel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
+TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
     const auto& frames = sampleFrames();
     ReferenceRun run;
     run.detector.setParam(SCALE_FACTOR, 2);
@@ -209,7 +228,7 @@ TEST(BackgroundModel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
 
 // Random models reach the rare paths (ties in fitness, zero variances,
 // matches in late slots) that real frames seldom take.
-TEST(BackgroundModel, MatchesTheReferenceOnRandomModels) {
+TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> small(0, 4);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -359,7 +378,7 @@ TEST(BackgroundModel, SingleComponentIsAlwaysBackground) {
     EXPECT_EQ(A::model(d, 0).components[0].weight, 1.0f);
 }
 
-TEST(BackgroundModel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
+TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
     const auto& frames = sampleFrames();
     MotionDetector d;
     d.setParam(SCALE_FACTOR, 4);
