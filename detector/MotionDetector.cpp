@@ -2,6 +2,7 @@
 #include "detector/MotionDetector.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -105,8 +106,11 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
         mask = allocate<uint8_t>(pixels, true);
         scaledFrame = allocate<uint8_t>(pixels, false);
         rowLabels = allocate<int32_t>(scaledWidth, false);
-        grownRuns = allocate<int32_t>(pixels, false);
+        // Blob extraction keeps runs cleared and the label image's border
+        // unlabelled between frames instead of refilling both every frame.
+        grownRuns = allocate<int32_t>(pixels, true);
         labelImage = allocate<int32_t>(pixels, false);
+        std::fill_n(labelImage.get(), pixels, -1);
     } catch (...) {
         // Leave a detector without geometry rather than one with half its
         // buffers: the next frame simply allocates again.
@@ -115,6 +119,7 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
         scaledFrame.reset();
         rowLabels.reset();
         grownRuns.reset();
+        labelImage.reset();
         width = height = scaledWidth = scaledHeight = 0;
         throw;
     }

@@ -105,9 +105,6 @@ void MotionDetector::labelRuns() {
 void MotionDetector::markGrownBoxes(int half) {
     const int w = scaledWidth;
     const int h = scaledHeight;
-    const size_t pixels = size_t(w) * size_t(h);
-    std::fill_n(labelImage.get(), pixels, noLabel);
-    std::fill_n(grownRuns.get(), pixels, 0);
     for (int j = 0; j < blobCount; ++j) {
         const Blob& blob = firstPassBlobs[j];
         const int gx0 = std::max(blob.x0 - half, 1);
@@ -127,7 +124,7 @@ int MotionDetector::labelCoveredArea() {
     const int h = scaledHeight;
     int32_t next = 0;
     for (int k = 1; k < h - 1; ++k) {
-        const int32_t* runs = grownRuns.get() + size_t(k) * w;
+        int32_t* runs = grownRuns.get() + size_t(k) * w;
         int32_t* row = labelImage.get() + size_t(k) * w;
         const int32_t* above = row - w;
         int32_t run = 0;
@@ -135,7 +132,13 @@ int MotionDetector::labelCoveredArea() {
         const auto weight = [](int32_t label) { return label == noLabel ? maxBlobs : label; };
         for (int l = 1; l < w - 1; ++l) {
             run = std::max(run - 1, runs[l]);
-            if (run <= 0) continue;
+            // Cleared as read, so the next frame starts from no runs without
+            // refilling the image; cells outside the visited area are never read.
+            if (runs[l] != 0) runs[l] = 0;
+            if (run <= 0) {
+                row[l] = noLabel;
+                continue;
+            }
             const int32_t neighbours[4] = {row[l - 1], above[l - 1], above[l], above[l + 1]};
             int32_t smallest = maxBlobs;
             for (int32_t label : neighbours) smallest = std::min(smallest, weight(label));

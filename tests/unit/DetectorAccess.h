@@ -47,15 +47,8 @@ struct MotionDetectorTestAccess {
 
     // Only the buffers blob extraction reads and writes, at a scaled size of
     // w x h: lets tests build masks far larger than a modelled frame allows.
-    static void setExtractionGeometry(D& d, int w, int h) {
-        const size_t pixels = size_t(w) * size_t(h);
-        d.scaledWidth = w;
-        d.scaledHeight = h;
-        d.mask = std::make_unique<uint8_t[]>(pixels);
-        d.scaledFrame = std::make_unique<uint8_t[]>(pixels);
-        d.rowLabels = std::make_unique<int32_t[]>(size_t(w));
-        d.grownRuns = std::make_unique<int32_t[]>(pixels);
-        d.labelImage = std::make_unique<int32_t[]>(pixels);
-    }
+    // Scaled buffers of w x h as a frame of that size at factor 1 would
+    // allocate them, without feeding a frame.
+    static void setExtractionGeometry(D& d, int w, int h) { d.allocateGeometry(w, h, 1); }
     static void updateTrack(const D& d, Track& track, const Blob& blob) { d.updateTrack(track, blob); }
 };

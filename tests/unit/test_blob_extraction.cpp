@@ -248,3 +248,35 @@ TEST_F(BlobExtraction, IntensitySumOfAHugeBlobWraps) {
     EXPECT_EQ(blobs[0].pixelCount, count);
     EXPECT_EQ(uint32_t(blobs[0].intensitySum), uint32_t(count * 255));
 }
+
+TEST_F(BlobExtraction, NothingOfAnEarlierFrameLeaksIntoTheNext) {
+    // Boxes grown into the last row and column in one frame must leave no
+    // run or label behind for a different mask in the next.
+    auto blobsOf = [&](MotionDetector& det, const std::vector<uint8_t>& frameMask) {
+        std::memcpy(A::mask(det), frameMask.data(), frameMask.size());
+        A::extractBlobs(det);
+        return A::blobs(det);
+    };
+    for (int distance : {1, 9}) {
+        geometry(40, 30);
+        anySize();
+        d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, distance);
+        std::vector<uint8_t> first(40 * 30, 0), second(40 * 30, 0);
+        for (int y = 20; y < 30; ++y)
+            for (int x = 30; x < 40; ++x) first[size_t(y) * 40 + x] = 255;
+        for (int x = 1; x < 40; x += 3) first[size_t(29) * 40 + x] = first[size_t(x % 30) * 40 + 39] = 255;
+        for (int x = 5; x < 9; ++x) second[size_t(6) * 40 + x] = second[size_t(29) * 40 + x] = 255;
+        blobsOf(d, first);
+
+        MotionDetector fresh;
+        A::setExtractionGeometry(fresh, 40, 30);
+        std::memset(A::scaledFrame(fresh), 100, 40 * 30);
+        fresh.setParam(MIN_OBJECT_WIDTH, 1);
+        fresh.setParam(MIN_OBJECT_HEIGHT, 1);
+        fresh.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, distance);
+        const std::vector<Blob> expected = blobsOf(fresh, second);
+        const std::vector<Blob> got = blobsOf(d, second);
+        ASSERT_EQ(got.size(), expected.size()) << "distance " << distance;
+        for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(std::memcmp(&got[k], &expected[k], sizeof(Blob)), 0);
+    }
+}
