@@ -220,6 +220,20 @@ e2e_wait_exit() {
     E2E_APP_PID=""
 }
 
+# e2e_escape_ends_program WINDOW WHEN: presses ESC in WINDOW and checks that
+# the program ends within a second with status 255 (WHEN names the situation
+# in the failure message).
+e2e_escape_ends_program() {
+    local pressed took
+    pressed=$(e2e_now)
+    e2e_key "$1" Escape
+    e2e_check "program still running 5 s after ESC" e2e_wait_exit 5
+    took=$(e2e_seconds_between "$pressed" "$E2E_APP_END")
+    e2e_log "ended ${took} s after ESC with status $E2E_APP_STATUS"
+    [ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS after ESC, expected 255"
+    e2e_float_between "$took" 0 1 || e2e_fail "ESC took $took s $2"
+}
+
 e2e_stdout() { cat "$E2E_WORKDIR/stdout.txt"; }
 
 _e2e_stdout_has() { grep -qxF -- "$1" "$E2E_WORKDIR/stdout.txt"; }
