@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -43,7 +45,10 @@ std::string document(const std::map<std::string, std::string>& keys) {
 
 class ConfigReader : public ::testing::Test {
 protected:
-    std::string path = ::testing::TempDir() + "config_reader_test.json";
+    // One file per test and process: CTest runs the tests side by side.
+    std::string path = ::testing::TempDir() + "config_reader_" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                       std::to_string(getpid()) + ".json";
     MotionDetector detector;
     std::string source = "unchanged";
 
