@@ -57,10 +57,6 @@ void drawProcessingTime(cv::Mat& frame, long long milliseconds) {
     drawText(frame, "Processing time " + std::to_string(milliseconds) + " ms", cv::Point(frame.cols - 200, 15), red);
 }
 
-bool isUsable(const cv::Mat& frame, const SourceOpening& source) {
-    return frame.cols == source.frameWidth && frame.rows == source.frameHeight && frame.type() == CV_8UC3;
-}
-
 int shutDown(Recorder& recorder) {
     cv::destroyAllWindows();
     recorder.stop();
@@ -84,7 +80,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
 
     for (;;) {
         capture >> frame;
-        if (!isUsable(frame, source)) {
+        if (!isUsableFrame(frame, source)) {
             // An empty read at the end of a file only needs the rewind and an
             // immediate retry; only a source that keeps failing is waited on.
             if (frame.empty()) rewindAtEndOfStream(sourceText, capture);

@@ -61,6 +61,10 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
     return opening;
 }
 
+bool isUsableFrame(const cv::Mat& frame, const SourceOpening& source) {
+    return frame.cols == source.frameWidth && frame.rows == source.frameHeight && frame.type() == CV_8UC3;
+}
+
 void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture) {
     if (sourceKind(text) == SourceKind::File) capture.set(cv::CAP_PROP_POS_FRAMES, 1.0);
 }

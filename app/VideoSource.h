@@ -14,6 +14,7 @@
 #include <thread>
 
 namespace cv {
+class Mat;
 class VideoCapture;
 }
 
@@ -46,6 +47,10 @@ struct SourceOpening {
 // reserved text). On failure the message is "Camera not open" or
 // "Video file not open".
 SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture);
+
+// Whether a frame read from the source has the size it opened with and
+// 8-bit BGR pixels; any other frame is treated as missing.
+bool isUsableFrame(const cv::Mat& frame, const SourceOpening& source);
 
 // After an empty read: a file is repositioned to its frame with index 1 (the
 // second frame), so playback loops; a camera is left alone.

@@ -420,15 +420,16 @@ void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint
     const float alpha = static_cast<float>(alphaCoeff);
     const UpdateParams u{alpha, static_cast<float>(pixelDeviation * pixelDeviation), 1.0f / (alpha + 1.0f),
                          numGaussElements};
+    // A rate whose reciprocal overflows (0 included) would normalise the
+    // first frame's weights to infinity or NaN; such a model cannot learn, so
+    // it stays as it is and every pixel counts as background.
+    if (!std::isfinite(1.0f / alpha)) {
+        const int64_t first = int64_t{firstRow} * scaledWidth;
+        std::memset(mask.get() + first, 0, size_t(int64_t{endRow} * scaledWidth - first));
+        return;
+    }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * scaledWidth;
-        // A rate whose reciprocal overflows (0 included) would normalise the
-        // first frame's weights to infinity or NaN; such a model cannot
-        // learn, so it stays as it is and every pixel counts as background.
-        if (!std::isfinite(1.0f / alpha)) {
-            std::memset(mask.get() + offset, 0, size_t(scaledWidth));
-            continue;
-        }
         const RowJob job{pixelModels.rowSlots(row), pixelModels.planeStride(), pixelModels.rowInitialized(row),
                          scaledFrame + offset, regionMask ? regionMask + offset : nullptr, mask.get() + offset,
                          scaledWidth};

@@ -91,13 +91,17 @@ bool MotionDetector::setParam(int id, double value) {
     }
 }
 
-void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int factor) {
+void MotionDetector::releaseScaledBuffers() {
     pixelModels.release();
     mask.reset();
     scaledFrame.reset();
     rowLabels.reset();
     labelImage.reset();
     grownRuns.reset();
+}
+
+void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int factor) {
+    releaseScaledBuffers();
     scaledWidth = frameWidth / factor;
     scaledHeight = frameHeight / factor;
     const int64_t pixels = int64_t{scaledWidth} * scaledHeight;
@@ -114,12 +118,7 @@ void MotionDetector::allocateGeometry(int frameWidth, int frameHeight, int facto
     } catch (...) {
         // Leave a detector without geometry rather than one with half its
         // buffers: the next frame simply allocates again.
-        pixelModels.release();
-        mask.reset();
-        scaledFrame.reset();
-        rowLabels.reset();
-        grownRuns.reset();
-        labelImage.reset();
+        releaseScaledBuffers();
         width = height = scaledWidth = scaledHeight = 0;
         throw;
     }

@@ -146,6 +146,7 @@ private:
 
     // Frame intake
     void allocateGeometry(int frameWidth, int frameHeight, int factor);
+    void releaseScaledBuffers();
     void downscale(const uint8_t* frame);
 
     // Background model

@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     for (; options.frames < 0 || index < options.frames; ++index) {
         capture >> frame;
         if (frame.empty()) break;
-        if (frame.cols != width || frame.rows != height || frame.type() != CV_8UC3) {
+        if (!isUsableFrame(frame, source)) {
             printFrame(out, index, false, 0, {});
             continue;
         }

@@ -110,11 +110,10 @@ int selectBestBlob(const std::vector<Candidate>& candidates, const Track& t, con
 void commitMatch(Association& a, int track, int blob) { a.takenBy[size_t(blob)] = track; }
 
 // A track's candidates that no earlier track has taken, in their order.
-std::vector<Candidate> remainingCandidates(const Association& a, int track) {
-    std::vector<Candidate> remaining;
+void remainingCandidates(const Association& a, int track, std::vector<Candidate>& remaining) {
+    remaining.clear();
     for (const Candidate& c : a.trackCandidates[size_t(track)])
         if (a.takenBy[size_t(c.blob)] < 0) remaining.push_back(c);
-    return remaining;
 }
 
 // The velocity rounded half away from zero; NaN moves nothing and huge
@@ -232,8 +231,9 @@ struct Resolution {
 template <typename Correct>
 Resolution associate(Association& a, std::vector<Track>& tracks, const std::vector<Blob>& blobs, Correct correct) {
     Resolution r;
+    std::vector<Candidate> candidates;
     for (int i = 0; i < int(tracks.size()); ++i) {
-        const std::vector<Candidate> candidates = remainingCandidates(a, i);
+        remainingCandidates(a, i, candidates);
         Track& track = tracks[size_t(i)];
         if (candidates.empty()) {
             ++track.missCount;
