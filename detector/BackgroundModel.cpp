@@ -114,8 +114,7 @@ struct UpdateParams {
 
 // The pixels of one row handed to the kernel.
 struct RowJob {
-    PixelModelStore::SlotGroup* slots; // slot 0 of the row's first group
-    int64_t planeStride;
+    PixelModelStore::RowFields components[PixelModel::capacity]; // the first n are set
     uint8_t* initialized;
     const uint8_t* frame;
     const uint8_t* regionMask; // null: every pixel included
@@ -131,39 +130,44 @@ struct Slot {
 
 // The first n components of the pixels in the lanes, held in registers while
 // they are updated. Memory traffic decides the speed, so a component's
-// ranking fields (weight, fitness) are read for every slot, its shape (mean,
-// variance) only when a step needs it, and only what changed is written
-// back: in a quiet scene most pixels match their first component, and the
-// other slots' shapes are neither read nor rewritten.
+// weight and variance are read for every slot (the ranking needs them), its
+// mean only when a step needs it, and only what changed is written back: in
+// a quiet scene most pixels match their first component, and the other
+// slots' means are neither read nor rewritten. The fitness is not stored; it
+// is computed when the ranking needs it.
 template <int n, typename V>
 struct Components {
+    using F = typename V::F;
     Slot<V> c[n];
-    PixelModelStore::SlotGroup* memory[n];
-    int offset;
-    unsigned shapeLoaded = 0, rankChanged = 0, shapeChanged = 0; // bit k: slot k
+    float* weightAt[n];
+    float* meanAt[n];
+    float* varianceAt[n];
+    unsigned meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
 
     // Slots 0..n-1 of the lanes from `offset` in group g.
-    LANE_INLINE Components(const RowJob& job, int g, int laneOffset) : offset(laneOffset) {
+    LANE_INLINE Components(const RowJob& job, int g, int offset) {
+        const int first = g * groupLanes + offset;
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            memory[k] = job.slots + job.planeStride * k + g;
-            c[k].weight = load<typename V::F>(memory[k]->weight + offset);
-            c[k].fitness = load<typename V::F>(memory[k]->fitness + offset);
-            c[k].mean = c[k].variance = typename V::F{}; // placeholders until needShape(k)
+            weightAt[k] = job.components[k].weight + first;
+            meanAt[k] = job.components[k].mean + first;
+            varianceAt[k] = job.components[k].variance + first;
+            c[k].weight = load<F>(weightAt[k]);
+            c[k].variance = load<F>(varianceAt[k]);
+            c[k].mean = c[k].fitness = F{}; // placeholders until needMean(k) and the ranking
         }
     }
 
-    LANE_INLINE void needShape(int k) {
-        if (shapeLoaded >> k & 1) return;
-        c[k].mean = load<typename V::F>(memory[k]->mean + offset);
-        c[k].variance = load<typename V::F>(memory[k]->variance + offset);
-        shapeLoaded |= 1u << k;
+    LANE_INLINE void needMean(int k) {
+        if (meanLoaded >> k & 1) return;
+        c[k].mean = load<F>(meanAt[k]);
+        meanLoaded |= 1u << k;
     }
 
     LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
         if (!any(chosen)) return;
-        needShape(i);
-        needShape(j);
+        needMean(i);
+        needMean(j);
         Slot<V>& a = c[i];
         Slot<V>& b = c[j];
         const Slot<V> oldA = a;
@@ -175,33 +179,27 @@ struct Components {
         b.mean = select(chosen, oldA.mean, b.mean);
         b.variance = select(chosen, oldA.variance, b.variance);
         b.fitness = select(chosen, oldA.fitness, b.fitness);
-        rankChanged |= 1u << i | 1u << j;
+        weightChanged |= 1u << i | 1u << j;
         shapeChanged |= 1u << i | 1u << j;
     }
 
     // Lanes outside `keep` get back the values in memory.
     LANE_INLINE void restoreOutside(typename V::I keep) {
-        using F = typename V::F;
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            c[k].weight = select(keep, c[k].weight, load<F>(memory[k]->weight + offset));
-            c[k].fitness = select(keep, c[k].fitness, load<F>(memory[k]->fitness + offset));
-            if (!(shapeLoaded >> k & 1)) continue;
-            c[k].mean = select(keep, c[k].mean, load<F>(memory[k]->mean + offset));
-            c[k].variance = select(keep, c[k].variance, load<F>(memory[k]->variance + offset));
+            c[k].weight = select(keep, c[k].weight, load<F>(weightAt[k]));
+            c[k].variance = select(keep, c[k].variance, load<F>(varianceAt[k]));
+            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt[k]));
         }
     }
 
     LANE_INLINE void storeChanged() const {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            if (rankChanged >> k & 1) {
-                store(memory[k]->weight + offset, c[k].weight);
-                store(memory[k]->fitness + offset, c[k].fitness);
-            }
+            if (weightChanged >> k & 1) store(weightAt[k], c[k].weight);
             if (shapeChanged >> k & 1) {
-                store(memory[k]->mean + offset, c[k].mean);
-                store(memory[k]->variance + offset, c[k].variance);
+                store(meanAt[k], c[k].mean);
+                store(varianceAt[k], c[k].variance);
             }
         }
     }
@@ -214,7 +212,7 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
     I matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        m.needShape(k);
+        m.needMean(k);
         Slot<V>& c = m.c[k];
         const F d = x - c.mean;
         const I hit = (c.variance * matchFactor > d * d) & ~matched;
@@ -225,7 +223,7 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
         c.mean = select(hit, d * alpha + c.mean, c.mean);
         c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
         p = select(hit, I{} + k, p);
-        m.rankChanged |= 1u << k;
+        m.weightChanged |= 1u << k;
         m.shapeChanged |= 1u << k;
         if (all(matched)) break;
     }
@@ -238,16 +236,14 @@ template <int n, typename V, typename F = typename V::F, typename I = typename V
 LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
     F largest = minVariance;
 #pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) {
-        m.needShape(k);
-        largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
-    }
+    for (int k = 0; k < n; ++k) largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    m.needMean(n - 1);
     Slot<V>& last = m.c[n - 1];
     const F total = select(initialized, (1.0f - last.weight) + alpha, alpha);
     last.mean = select(replace, x, last.mean);
     last.weight = select(replace, alpha, last.weight);
     last.variance = select(replace, largest, last.variance);
-    m.rankChanged |= 1u << (n - 1);
+    m.weightChanged |= 1u << (n - 1);
     m.shapeChanged |= 1u << (n - 1);
     initialized |= replace;
     return total;
@@ -257,18 +253,22 @@ LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F
 // ahead of every component with no greater fitness, makes one ordering pass,
 // and returns the lanes where p lies beyond the components that make up the
 // background weight: motion.
+//
+// Components below the learning rate keep their weight; every fitness is
+// then the weight over the variance, which for the normalised ones is the
+// value the normalisation computes, and for the others the value computed
+// when their weight was last written. An empty slot's 0 / 0 ranks at 0.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
 LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
     Slot<V>* c = m.c;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         const I live = c[k].weight >= alpha;
-        if (!any(live)) continue;
-        m.needShape(k);
-        const F weight = c[k].weight * r;
-        c[k].fitness = select(live, weight / c[k].variance, c[k].fitness);
-        c[k].weight = select(live, weight, c[k].weight);
-        m.rankChanged |= 1u << k;
+        if (any(live)) {
+            c[k].weight = select(live, c[k].weight * r, c[k].weight);
+            m.weightChanged |= 1u << k;
+        }
+        c[k].fitness = select(c[k].weight == 0.0f, F{}, c[k].weight / c[k].variance);
     }
     if (any(p > 0)) {
 #pragma GCC unroll 10
@@ -402,10 +402,12 @@ bool selectBackgroundKernel(BackgroundKernel kernel) {
 }
 
 void MotionDetector::updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask) {
+    pixelModels.reserve(numGaussElements);
     updateBackgroundRows(scaledFrame, regionMask, 0, scaledHeight);
 }
 
 void MotionDetector::updateBackgroundParallel(const uint8_t* scaledFrame, const uint8_t* regionMask) {
+    pixelModels.reserve(numGaussElements);
     if (numThreads > 1) omp_set_num_threads(numThreads);
 #pragma omp parallel
     {
@@ -430,9 +432,9 @@ void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint
     }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * scaledWidth;
-        const RowJob job{pixelModels.rowSlots(row), pixelModels.planeStride(), pixelModels.rowInitialized(row),
-                         scaledFrame + offset, regionMask ? regionMask + offset : nullptr, mask.get() + offset,
-                         scaledWidth};
+        RowJob job{{}, pixelModels.rowInitialized(row), scaledFrame + offset,
+                   regionMask ? regionMask + offset : nullptr, mask.get() + offset, scaledWidth};
+        for (int k = 0; k < numGaussElements; ++k) job.components[k] = pixelModels.row(k, row);
         updateRow(job, u);
     }
 }

@@ -43,13 +43,13 @@ struct GaussianComponent {
     float weight;
     float mean;
     float variance;
-    float fitness; // weight / variance: the ranking key
+    float fitness; // weight / variance (0 when both are 0): the ranking key
 };
 
 // Background model of one scaled pixel: components ranked most probable
 // background first. All zero is the valid empty state.
 struct PixelModel {
-    static constexpr int capacity = 10;
+    static constexpr int capacity = PixelModelStore::capacity;
     GaussianComponent components[capacity];
     bool initialized;
 };

@@ -3,30 +3,87 @@
 
 #include "detector/MotionDetector.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <new>
+
+namespace {
+
+enum Field { weightField, meanField, varianceField, fieldCount };
+
+// The ranking key of a stored component; see the header for why 0/0 is 0.
+float fitnessOf(float weight, float variance) {
+    return weight == 0.0f ? 0.0f : weight / variance;
+}
+
+// Bitwise, so that a stored -0 is kept too.
+bool allZero(const GaussianComponent& c) {
+    const float fields[3] = {c.weight, c.mean, c.variance};
+    const float zero[3] = {};
+    return std::memcmp(fields, zero, sizeof fields) == 0;
+}
+
+} // namespace
+
+void PixelModelStore::Mapping::map(size_t size) {
+    unmap();
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    // Large pages where the system allows them on request: fewer faults on
+    // the first frame and fewer translation misses on every frame.
+    madvise(p, size, MADV_HUGEPAGE);
+    data = p;
+    bytes = size;
+}
+
+void PixelModelStore::Mapping::unmap() {
+    if (data) munmap(data, bytes);
+    data = nullptr;
+    bytes = 0;
+}
+
+PixelModelStore::~PixelModelStore() {
+    release();
+}
 
 void PixelModelStore::allocate(int gridWidth, int gridHeight) {
     release();
     const int groups = (gridWidth + lanes - 1) / lanes;
     const int64_t count = int64_t{groups} * gridHeight;
-    slots.reset(new SlotGroup[size_t(count) * PixelModel::capacity]);
-    initialized.reset(new uint8_t[size_t(count)]);
+    initialized.map(size_t(count));
     width = gridWidth;
     rowGroups = groups;
     groupCount = count;
-    clear();
+}
+
+void PixelModelStore::unmapPlanes() {
+    for (Mapping& plane : planes) plane.unmap();
+    planeCount = 0;
 }
 
 void PixelModelStore::release() {
-    slots.reset();
-    initialized.reset();
+    unmapPlanes();
+    initialized.unmap();
     width = rowGroups = 0;
     groupCount = 0;
 }
 
 void PixelModelStore::clear() {
-    std::memset(static_cast<void*>(slots.get()), 0, size_t(groupCount) * PixelModel::capacity * sizeof(SlotGroup));
-    std::memset(initialized.get(), 0, size_t(groupCount));
+    unmapPlanes();
+    std::memset(initialized.data, 0, initialized.bytes);
+}
+
+void PixelModelStore::reserve(int components) {
+    for (; planeCount < components; ++planeCount)
+        planes[planeCount].map(size_t(groupCount) * lanes * fieldCount * sizeof(float));
+}
+
+PixelModelStore::RowFields PixelModelStore::row(int k, int r) const {
+    const int64_t first = int64_t{r} * rowGroups * lanes;
+    float* base = planes[k].as<float>() + first;
+    const int64_t fieldStride = groupCount * lanes;
+    return {base + fieldStride * weightField, base + fieldStride * meanField, base + fieldStride * varianceField};
 }
 
 int64_t PixelModelStore::group(int64_t index, int& lane) const {
@@ -40,25 +97,32 @@ PixelModel PixelModelStore::get(int64_t index) const {
     PixelModel model{};
     int lane = 0;
     const int64_t g = group(index, lane);
-    for (int k = 0; k < PixelModel::capacity; ++k) {
-        const SlotGroup& s = slots[groupCount * k + g];
-        model.components[k] = {s.weight[lane], s.mean[lane], s.variance[lane], s.fitness[lane]};
+    const int64_t at = g * lanes + lane;
+    for (int k = 0; k < planeCount; ++k) {
+        const float weight = field(k, weightField)[at];
+        const float variance = field(k, varianceField)[at];
+        model.components[k] = {weight, field(k, meanField)[at], variance, fitnessOf(weight, variance)};
     }
-    model.initialized = (initialized[g] >> lane) & 1;
+    model.initialized = (initialized.as<uint8_t>()[g] >> lane) & 1;
     return model;
 }
 
 void PixelModelStore::set(int64_t index, const PixelModel& model) {
+    int used = 0; // components up to the last one that is not all zero
+    for (int k = 0; k < capacity; ++k) {
+        if (!allZero(model.components[k])) used = k + 1;
+    }
+    reserve(used);
     int lane = 0;
     const int64_t g = group(index, lane);
-    for (int k = 0; k < PixelModel::capacity; ++k) {
-        SlotGroup& s = slots[groupCount * k + g];
+    const int64_t at = g * lanes + lane;
+    for (int k = 0; k < planeCount; ++k) {
         const GaussianComponent& c = model.components[k];
-        s.weight[lane] = c.weight;
-        s.mean[lane] = c.mean;
-        s.variance[lane] = c.variance;
-        s.fitness[lane] = c.fitness;
+        field(k, weightField)[at] = c.weight;
+        field(k, meanField)[at] = c.mean;
+        field(k, varianceField)[at] = c.variance;
     }
+    uint8_t& bits = initialized.as<uint8_t>()[g];
     const uint8_t bit = uint8_t(1u << lane);
-    initialized[g] = model.initialized ? initialized[g] | bit : initialized[g] & ~bit;
+    bits = model.initialized ? bits | bit : bits & ~bit;
 }

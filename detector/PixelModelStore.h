@@ -2,64 +2,99 @@
 // vector update rather than as an array of PixelModel records.
 //
 // The pixels of each row are taken in groups of eight neighbours (the last
-// group of a row is padded). Slot k of a group holds the k-th Gaussian
-// component of its eight pixels as four runs of eight floats, one per field.
-// All groups' slot k form one plane, and the planes follow each other:
+// group of a row is padded). Component k of all pixels forms one plane,
+// which holds three arrays, one per stored field; each array has eight
+// floats per group, the groups in row order:
 //
-//     plane 0: group 0 slot 0 | group 1 slot 0 | ...
-//     plane 1: group 0 slot 1 | group 1 slot 1 | ...
-//     ...
-//     plane 9
+//     plane k: weight: group 0 | group 1 | ...
+//              mean:   group 0 | group 1 | ...
+//              variance: ...
 //
-// An update with n components in use streams through planes 0..n-1 only and
-// never touches the others, so the memory traffic per pixel follows n rather
-// than the capacity of 10; the unused slots keep their contents, exactly as
-// they would in a PixelModel record. The initialized flags form one more
+// The fitness (the ranking key) is not stored: every write of it is the
+// weight divided by the variance stored beside it at that moment, and a
+// component whose weight is below the learning rate keeps all three
+// unchanged. So it is recomputed from the two, except that an empty slot
+// (weight 0 and variance 0) ranks at 0, as the all-zero empty model says.
+//
+// Separate arrays let an update read and write only the fields a step
+// touches: every slot's weight and variance for the ranking, a mean only
+// where a value is compared with it.
+//
+// Planes are mapped on first use: memory follows the number of components
+// in use rather than the capacity of 10. A new plane comes from fresh zero
+// pages of the system, which is exactly the content of slots that were never
+// touched, so the first frame pays neither for allocating nor for clearing
+// planes it does not use. Planes stay when fewer components are used, so
+// the unused slots keep their contents. The initialized flags form one more
 // array, a byte per group with bit i for lane i.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 
 struct PixelModel;
 
 class PixelModelStore {
 public:
     static constexpr int lanes = 8;
+    static constexpr int capacity = 10;
 
-    // Slot k of one group: the k-th component of eight neighbouring pixels.
-    // The ranking fields share one cache line and the shape fields the
-    // other, so that an update can read a slot's ranking without its shape.
-    struct alignas(64) SlotGroup {
-        float weight[lanes];
-        float fitness[lanes];
-        float mean[lanes];
-        float variance[lanes];
+    // The fields of one component in one row, from the row's first group:
+    // group g's lanes are at [g * lanes, (g + 1) * lanes).
+    struct RowFields {
+        float* weight;
+        float* mean;
+        float* variance;
     };
 
-    // Replaces the storage with zero-filled (empty) models for a
-    // width x height grid. Allocation failure propagates.
+    PixelModelStore() = default;
+    ~PixelModelStore();
+    PixelModelStore(const PixelModelStore&) = delete;
+    PixelModelStore& operator=(const PixelModelStore&) = delete;
+
+    // Replaces the storage with empty models for a width x height grid; no
+    // plane is mapped yet. Allocation failure throws std::bad_alloc.
     void allocate(int width, int height);
     void release();
+    // Empties every model; planes are returned to the system.
     void clear();
-    bool allocated() const { return slots != nullptr; }
+    bool allocated() const { return initialized.data != nullptr; }
 
-    // One pixel's model as a record, index = row * width + column.
+    // Maps planes 0..components-1 where missing. Call before an update, not
+    // during one. Throws std::bad_alloc on failure.
+    void reserve(int components);
+
+    // One pixel's model as a record, index = row * width + column. set()
+    // stores weight, mean and variance; the record's fitness is ignored and
+    // read back as weight / variance.
     PixelModel get(int64_t index) const;
     void set(int64_t index, const PixelModel& model);
 
     int groupsPerRow() const { return rowGroups; }
-    int64_t planeStride() const { return groupCount; }
-    // Slot 0 of the first group of a row; slot k is planeStride() * k further.
-    SlotGroup* rowSlots(int row) { return slots.get() + int64_t{row} * rowGroups; }
-    uint8_t* rowInitialized(int row) { return initialized.get() + int64_t{row} * rowGroups; }
+    // Component k of one row; the plane must be reserved.
+    RowFields row(int k, int row) const;
+    uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
+    // Zero-filled memory straight from the system, returned on destruction.
+    struct Mapping {
+        void* data = nullptr;
+        size_t bytes = 0;
+        template <typename T>
+        T* as() const { return static_cast<T*>(data); }
+        void map(size_t size);
+        void unmap();
+    };
+
     // Group number and lane of a pixel.
     int64_t group(int64_t index, int& lane) const;
+    const float* field(int k, int f) const { return planes[k].as<float>() + groupCount * lanes * f; }
+    float* field(int k, int f) { return planes[k].as<float>() + groupCount * lanes * f; }
+    void unmapPlanes();
 
-    std::unique_ptr<SlotGroup[]> slots;     // PixelModel::capacity planes of groupCount groups
-    std::unique_ptr<uint8_t[]> initialized; // one bit per pixel, a byte per group
+    Mapping planes[capacity]; // weight, mean and variance arrays of component k
+    Mapping initialized;      // one bit per pixel, a byte per group
+    int planeCount = 0;       // planes 0..planeCount-1 are mapped
     int width = 0;
     int rowGroups = 0;
     int64_t groupCount = 0;

@@ -227,12 +227,14 @@ TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
 }
 
 // Random models reach the rare paths (ties in fitness, zero variances,
-// matches in late slots) that real frames seldom take.
+// matches in late slots) that real frames seldom take. Like every model the
+// detector builds, they have fitness = weight / variance, and 0 for 0 / 0.
 TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> small(0, 4);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    const float tiedFitness[] = {0.0f, 0.001f, 0.01f, 0.5f};
+    // Pairs of (weight, variance) whose quotients tie.
+    const float tied[][2] = {{0.0f, 0.0f}, {0.0f, 50.0f}, {0.01f, 1.0f}, {0.5f, 50.0f}, {0.25f, 25.0f}};
     for (int components : {1, 2, 5, 8, 10}) {
         SCOPED_TRACE(::testing::Message() << "components " << components);
         MotionDetector d;
@@ -249,7 +251,12 @@ TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
                     c.weight = small(rng) == 0 ? 0.01f : unit(rng);
                     c.mean = float(int(unit(rng) * 255));
                     c.variance = small(rng) == 0 ? 0.0f : 100.0f * unit(rng) * 4;
-                    c.fitness = small(rng) < 2 ? tiedFitness[small(rng) % 4] : c.weight / c.variance;
+                    if (small(rng) < 2) {
+                        const int pair = small(rng);
+                        c.weight = tied[pair][0];
+                        c.variance = tied[pair][1];
+                    }
+                    c.fitness = c.weight == 0.0f ? 0.0f : c.weight / c.variance;
                 }
                 frame[i] = uint8_t(std::clamp(m.components[small(rng)].mean + (unit(rng) - 0.5f) * 60, 0.0f, 255.0f));
                 A::setModel(d, int(i), m);
