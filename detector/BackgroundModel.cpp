@@ -114,7 +114,8 @@ struct UpdateParams {
 
 // The pixels of one row handed to the kernel.
 struct RowJob {
-    PixelModelStore::RowFields components[PixelModel::capacity]; // the first n are set
+    float* weights[PixelModel::capacity]; // of component k in the row; the first n are set
+    int64_t fieldStride;                  // from a weight to the mean of its lane, and on to the variance
     uint8_t* initialized;
     const uint8_t* frame;
     const uint8_t* regionMask; // null: every pixel included
@@ -140,27 +141,26 @@ struct Components {
     using F = typename V::F;
     Slot<V> c[n];
     float* weightAt[n];
-    float* meanAt[n];
-    float* varianceAt[n];
+    int64_t meanOffset, varianceOffset;
     unsigned meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
 
     // Slots 0..n-1 of the lanes from `offset` in group g.
-    LANE_INLINE Components(const RowJob& job, int g, int offset) {
+    LANE_INLINE Components(const RowJob& job, int g, int offset)
+        : meanOffset(job.fieldStride * PixelModelStore::mean),
+          varianceOffset(job.fieldStride * PixelModelStore::variance) {
         const int first = g * groupLanes + offset;
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            weightAt[k] = job.components[k].weight + first;
-            meanAt[k] = job.components[k].mean + first;
-            varianceAt[k] = job.components[k].variance + first;
+            weightAt[k] = job.weights[k] + first;
             c[k].weight = load<F>(weightAt[k]);
-            c[k].variance = load<F>(varianceAt[k]);
+            c[k].variance = load<F>(weightAt[k] + varianceOffset);
             c[k].mean = c[k].fitness = F{}; // placeholders until needMean(k) and the ranking
         }
     }
 
     LANE_INLINE void needMean(int k) {
         if (meanLoaded >> k & 1) return;
-        c[k].mean = load<F>(meanAt[k]);
+        c[k].mean = load<F>(weightAt[k] + meanOffset);
         meanLoaded |= 1u << k;
     }
 
@@ -188,8 +188,8 @@ struct Components {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
             c[k].weight = select(keep, c[k].weight, load<F>(weightAt[k]));
-            c[k].variance = select(keep, c[k].variance, load<F>(varianceAt[k]));
-            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt[k]));
+            c[k].variance = select(keep, c[k].variance, load<F>(weightAt[k] + varianceOffset));
+            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(weightAt[k] + meanOffset));
         }
     }
 
@@ -198,8 +198,8 @@ struct Components {
         for (int k = 0; k < n; ++k) {
             if (weightChanged >> k & 1) store(weightAt[k], c[k].weight);
             if (shapeChanged >> k & 1) {
-                store(meanAt[k], c[k].mean);
-                store(varianceAt[k], c[k].variance);
+                store(weightAt[k] + meanOffset, c[k].mean);
+                store(weightAt[k] + varianceOffset, c[k].variance);
             }
         }
     }
@@ -432,9 +432,9 @@ void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint
     }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * scaledWidth;
-        RowJob job{{}, pixelModels.rowInitialized(row), scaledFrame + offset,
+        RowJob job{{}, pixelModels.fieldStride(), pixelModels.rowInitialized(row), scaledFrame + offset,
                    regionMask ? regionMask + offset : nullptr, mask.get() + offset, scaledWidth};
-        for (int k = 0; k < numGaussElements; ++k) job.components[k] = pixelModels.row(k, row);
+        for (int k = 0; k < numGaussElements; ++k) job.weights[k] = pixelModels.row(k, row);
         updateRow(job, u);
     }
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-enum Field { weightField, meanField, varianceField, fieldCount };
-
 // The ranking key of a stored component; see the header for why 0/0 is 0.
 float fitnessOf(float weight, float variance) {
     return weight == 0.0f ? 0.0f : weight / variance;
@@ -79,13 +77,6 @@ void PixelModelStore::reserve(int components) {
         planes[planeCount].map(size_t(groupCount) * lanes * fieldCount * sizeof(float));
 }
 
-PixelModelStore::RowFields PixelModelStore::row(int k, int r) const {
-    const int64_t first = int64_t{r} * rowGroups * lanes;
-    float* base = planes[k].as<float>() + first;
-    const int64_t fieldStride = groupCount * lanes;
-    return {base + fieldStride * weightField, base + fieldStride * meanField, base + fieldStride * varianceField};
-}
-
 int64_t PixelModelStore::group(int64_t index, int& lane) const {
     const int64_t row = index / width;
     const int column = int(index % width);
@@ -99,9 +90,9 @@ PixelModel PixelModelStore::get(int64_t index) const {
     const int64_t g = group(index, lane);
     const int64_t at = g * lanes + lane;
     for (int k = 0; k < planeCount; ++k) {
-        const float weight = field(k, weightField)[at];
-        const float variance = field(k, varianceField)[at];
-        model.components[k] = {weight, field(k, meanField)[at], variance, fitnessOf(weight, variance)};
+        const float w = field(k, weight)[at];
+        const float v = field(k, variance)[at];
+        model.components[k] = {w, field(k, mean)[at], v, fitnessOf(w, v)};
     }
     model.initialized = (initialized.as<uint8_t>()[g] >> lane) & 1;
     return model;
@@ -118,9 +109,9 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     const int64_t at = g * lanes + lane;
     for (int k = 0; k < planeCount; ++k) {
         const GaussianComponent& c = model.components[k];
-        field(k, weightField)[at] = c.weight;
-        field(k, meanField)[at] = c.mean;
-        field(k, varianceField)[at] = c.variance;
+        field(k, weight)[at] = c.weight;
+        field(k, mean)[at] = c.mean;
+        field(k, variance)[at] = c.variance;
     }
     uint8_t& bits = initialized.as<uint8_t>()[g];
     const uint8_t bit = uint8_t(1u << lane);

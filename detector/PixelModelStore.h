@@ -39,13 +39,8 @@ public:
     static constexpr int lanes = 8;
     static constexpr int capacity = 10;
 
-    // The fields of one component in one row, from the row's first group:
-    // group g's lanes are at [g * lanes, (g + 1) * lanes).
-    struct RowFields {
-        float* weight;
-        float* mean;
-        float* variance;
-    };
+    // The stored fields of a component, in the order of their arrays.
+    enum Field { weight, mean, variance, fieldCount };
 
     PixelModelStore() = default;
     ~PixelModelStore();
@@ -71,8 +66,12 @@ public:
     void set(int64_t index, const PixelModel& model);
 
     int groupsPerRow() const { return rowGroups; }
-    // Component k of one row; the plane must be reserved.
-    RowFields row(int k, int row) const;
+    // The weights of component k in one row, from the row's first group
+    // (group g's lanes at [g * lanes, (g + 1) * lanes)); the mean and the
+    // variance of the same lane are fieldStride() and twice that further.
+    // The plane must be reserved.
+    float* row(int k, int row) const { return planes[k].as<float>() + int64_t{row} * rowGroups * lanes; }
+    int64_t fieldStride() const { return groupCount * lanes; }
     uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
@@ -88,8 +87,7 @@ private:
 
     // Group number and lane of a pixel.
     int64_t group(int64_t index, int& lane) const;
-    const float* field(int k, int f) const { return planes[k].as<float>() + groupCount * lanes * f; }
-    float* field(int k, int f) { return planes[k].as<float>() + groupCount * lanes * f; }
+    float* field(int k, Field f) const { return planes[k].as<float>() + fieldStride() * f; }
     void unmapPlanes();
 
     Mapping planes[capacity]; // weight, mean and variance arrays of component k
