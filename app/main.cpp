@@ -3,6 +3,7 @@
 // names and runs the live loop. Command-line arguments are ignored; every way
 // out returns -1.
 #include "app/LiveLoop.h"
+#include "app/ThreadSpinning.h"
 #include "app/VideoSource.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
@@ -11,12 +12,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
-
-#include <unistd.h>
 
 std::string configFilePath = "Config_Params.json";
 std::string videoSourceInitString;
@@ -26,24 +24,6 @@ cv::VideoCapture capture;
 MotionDetector detector;
 
 namespace {
-
-// OpenMP's default keeps idle workers spinning for milliseconds after every
-// parallel region, on the core where the main thread goes on to decode and
-// show the next frame, which makes two threads slower than one. Workers that
-// sleep at once are no better: the main thread then sleeps at the end of the
-// region too and waits to be woken. A short spin, about 0.1 ms, lets the
-// threads meet at the end of a region and then frees the core.
-//
-// The runtime reads its setting from the environment only when it is loaded,
-// before main, and the C library resets the environment after any earlier
-// hook; so the program sets the variable and starts itself once more. A wait
-// policy or spin count set by the user is kept. If the restart fails, the
-// program goes on with the runtime's defaults.
-void restartWithShortSpinning(char** argv) {
-    if (std::getenv("OMP_WAIT_POLICY") || std::getenv("GOMP_SPINCOUNT")) return;
-    if (setenv("GOMP_SPINCOUNT", "10000", 0) != 0) return;
-    execv("/proc/self/exe", argv);
-}
 
 void printBanner() {
     const char* const lines[] = {
