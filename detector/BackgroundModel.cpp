@@ -13,6 +13,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -114,8 +115,8 @@ struct UpdateParams {
 
 // The pixels of one row handed to the kernel.
 struct RowJob {
-    float* weights[PixelModel::capacity]; // of component k in the row; the first n are set
-    int64_t fieldStride;                  // from a weight to the mean of its lane, and on to the variance
+    PixelModelStore::RankGroup* ranks[PixelModel::capacity]; // of component k in the row; the first n are set
+    float* means[PixelModel::capacity];
     uint8_t* initialized;
     const uint8_t* frame;
     const uint8_t* regionMask; // null: every pixel included
@@ -140,18 +141,18 @@ template <int n, typename V>
 struct Components {
     using F = typename V::F;
     Slot<V> c[n];
-    float* weightAt[n];
-    int64_t meanOffset, varianceOffset;
+    float* weightAt[n]; // the variances follow the weights by a group's lanes
+    float* meanAt[n];
     unsigned meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
 
+    static constexpr int varianceOffset = offsetof(PixelModelStore::RankGroup, variance) / sizeof(float);
+
     // Slots 0..n-1 of the lanes from `offset` in group g.
-    LANE_INLINE Components(const RowJob& job, int g, int offset)
-        : meanOffset(job.fieldStride * PixelModelStore::mean),
-          varianceOffset(job.fieldStride * PixelModelStore::variance) {
-        const int first = g * groupLanes + offset;
+    LANE_INLINE Components(const RowJob& job, int g, int offset) {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            weightAt[k] = job.weights[k] + first;
+            weightAt[k] = job.ranks[k][g].weight + offset;
+            meanAt[k] = job.means[k] + g * groupLanes + offset;
             c[k].weight = load<F>(weightAt[k]);
             c[k].variance = load<F>(weightAt[k] + varianceOffset);
             c[k].mean = c[k].fitness = F{}; // placeholders until needMean(k) and the ranking
@@ -160,7 +161,7 @@ struct Components {
 
     LANE_INLINE void needMean(int k) {
         if (meanLoaded >> k & 1) return;
-        c[k].mean = load<F>(weightAt[k] + meanOffset);
+        c[k].mean = load<F>(meanAt[k]);
         meanLoaded |= 1u << k;
     }
 
@@ -189,7 +190,7 @@ struct Components {
         for (int k = 0; k < n; ++k) {
             c[k].weight = select(keep, c[k].weight, load<F>(weightAt[k]));
             c[k].variance = select(keep, c[k].variance, load<F>(weightAt[k] + varianceOffset));
-            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(weightAt[k] + meanOffset));
+            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt[k]));
         }
     }
 
@@ -198,7 +199,7 @@ struct Components {
         for (int k = 0; k < n; ++k) {
             if (weightChanged >> k & 1) store(weightAt[k], c[k].weight);
             if (shapeChanged >> k & 1) {
-                store(weightAt[k] + meanOffset, c[k].mean);
+                store(meanAt[k], c[k].mean);
                 store(weightAt[k] + varianceOffset, c[k].variance);
             }
         }
@@ -432,9 +433,12 @@ void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint
     }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * scaledWidth;
-        RowJob job{{}, pixelModels.fieldStride(), pixelModels.rowInitialized(row), scaledFrame + offset,
+        RowJob job{{}, {}, pixelModels.rowInitialized(row), scaledFrame + offset,
                    regionMask ? regionMask + offset : nullptr, mask.get() + offset, scaledWidth};
-        for (int k = 0; k < numGaussElements; ++k) job.weights[k] = pixelModels.row(k, row);
+        for (int k = 0; k < numGaussElements; ++k) {
+            job.ranks[k] = pixelModels.rankRow(k, row);
+            job.means[k] = pixelModels.meanRow(k, row);
+        }
         updateRow(job, u);
     }
 }

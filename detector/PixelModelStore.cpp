@@ -29,8 +29,12 @@ void PixelModelStore::Mapping::map(size_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     // Large pages where the system allows them on request: fewer faults on
-    // the first frame and fewer translation misses on every frame.
+    // the first frame and fewer translation misses on every frame. The pages
+    // are then made present in one call rather than by two faults each (the
+    // first update reads a slot before it writes it); kernels without that
+    // call leave them to the faults.
     madvise(p, size, MADV_HUGEPAGE);
+    madvise(p, size, MADV_POPULATE_WRITE);
     data = p;
     bytes = size;
 }
@@ -74,7 +78,7 @@ void PixelModelStore::clear() {
 
 void PixelModelStore::reserve(int components) {
     for (; planeCount < components; ++planeCount)
-        planes[planeCount].map(size_t(groupCount) * lanes * fieldCount * sizeof(float));
+        planes[planeCount].map(size_t(groupCount) * (sizeof(RankGroup) + lanes * sizeof(float)));
 }
 
 int64_t PixelModelStore::group(int64_t index, int& lane) const {
@@ -88,11 +92,11 @@ PixelModel PixelModelStore::get(int64_t index) const {
     PixelModel model{};
     int lane = 0;
     const int64_t g = group(index, lane);
-    const int64_t at = g * lanes + lane;
     for (int k = 0; k < planeCount; ++k) {
-        const float w = field(k, weight)[at];
-        const float v = field(k, variance)[at];
-        model.components[k] = {w, field(k, mean)[at], v, fitnessOf(w, v)};
+        const RankGroup& rank = ranks(k)[g];
+        const float w = rank.weight[lane];
+        const float v = rank.variance[lane];
+        model.components[k] = {w, means(k)[g * lanes + lane], v, fitnessOf(w, v)};
     }
     model.initialized = (initialized.as<uint8_t>()[g] >> lane) & 1;
     return model;
@@ -106,12 +110,12 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     reserve(used);
     int lane = 0;
     const int64_t g = group(index, lane);
-    const int64_t at = g * lanes + lane;
     for (int k = 0; k < planeCount; ++k) {
         const GaussianComponent& c = model.components[k];
-        field(k, weight)[at] = c.weight;
-        field(k, mean)[at] = c.mean;
-        field(k, variance)[at] = c.variance;
+        RankGroup& rank = ranks(k)[g];
+        rank.weight[lane] = c.weight;
+        rank.variance[lane] = c.variance;
+        means(k)[g * lanes + lane] = c.mean;
     }
     uint8_t& bits = initialized.as<uint8_t>()[g];
     const uint8_t bit = uint8_t(1u << lane);

@@ -2,13 +2,13 @@
 // vector update rather than as an array of PixelModel records.
 //
 // The pixels of each row are taken in groups of eight neighbours (the last
-// group of a row is padded). Component k of all pixels forms one plane,
-// which holds three arrays, one per stored field; each array has eight
-// floats per group, the groups in row order:
+// group of a row is padded). Component k of all pixels forms one plane: an
+// array of ranking records, one per group, each the eight weights and then
+// the eight variances (one cache line), followed by an array of the eight
+// means of each group, the groups in row order:
 //
-//     plane k: weight: group 0 | group 1 | ...
-//              mean:   group 0 | group 1 | ...
-//              variance: ...
+//     plane k: ranking: group 0 (weights, variances) | group 1 | ...
+//              means:   group 0 | group 1 | ...
 //
 // The fitness (the ranking key) is not stored: every write of it is the
 // weight divided by the variance stored beside it at that moment, and a
@@ -16,9 +16,10 @@
 // unchanged. So it is recomputed from the two, except that an empty slot
 // (weight 0 and variance 0) ranks at 0, as the all-zero empty model says.
 //
-// Separate arrays let an update read and write only the fields a step
-// touches: every slot's weight and variance for the ranking, a mean only
-// where a value is compared with it.
+// An update reads every slot's ranking record and a mean only where a value
+// is compared with it: in a quiet scene only the first component's. One
+// stream of whole lines per plane, plus the means, keeps the memory system
+// streaming; separate arrays for the three fields proved slower.
 //
 // Planes are mapped on first use: memory follows the number of components
 // in use rather than the capacity of 10. A new plane comes from fresh zero
@@ -39,8 +40,11 @@ public:
     static constexpr int lanes = 8;
     static constexpr int capacity = 10;
 
-    // The stored fields of a component, in the order of their arrays.
-    enum Field { weight, mean, variance, fieldCount };
+    // The ranking fields of one component of one group.
+    struct alignas(64) RankGroup {
+        float weight[lanes];
+        float variance[lanes];
+    };
 
     PixelModelStore() = default;
     ~PixelModelStore();
@@ -66,12 +70,11 @@ public:
     void set(int64_t index, const PixelModel& model);
 
     int groupsPerRow() const { return rowGroups; }
-    // The weights of component k in one row, from the row's first group
-    // (group g's lanes at [g * lanes, (g + 1) * lanes)); the mean and the
-    // variance of the same lane are fieldStride() and twice that further.
-    // The plane must be reserved.
-    float* row(int k, int row) const { return planes[k].as<float>() + int64_t{row} * rowGroups * lanes; }
-    int64_t fieldStride() const { return groupCount * lanes; }
+    // Component k of one row, from the row's first group: the ranking
+    // records, and the means (group g's lanes at [g * lanes, (g + 1) *
+    // lanes)). The plane must be reserved.
+    RankGroup* rankRow(int k, int row) const { return ranks(k) + int64_t{row} * rowGroups; }
+    float* meanRow(int k, int row) const { return means(k) + int64_t{row} * rowGroups * lanes; }
     uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
@@ -87,10 +90,11 @@ private:
 
     // Group number and lane of a pixel.
     int64_t group(int64_t index, int& lane) const;
-    float* field(int k, Field f) const { return planes[k].as<float>() + fieldStride() * f; }
+    RankGroup* ranks(int k) const { return planes[k].as<RankGroup>(); }
+    float* means(int k) const { return reinterpret_cast<float*>(ranks(k) + groupCount); }
     void unmapPlanes();
 
-    Mapping planes[capacity]; // weight, mean and variance arrays of component k
+    Mapping planes[capacity]; // ranking records, then means, of component k
     Mapping initialized;      // one bit per pixel, a byte per group
     int planeCount = 0;       // planes 0..planeCount-1 are mapped
     int width = 0;
