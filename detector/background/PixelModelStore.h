@@ -30,15 +30,16 @@
 // array, a byte per group with bit i for lane i.
 #pragma once
 
+#include "detector/background/PixelModel.h"
+
 #include <cstddef>
 #include <cstdint>
 
-struct PixelModel;
+namespace motion {
 
 class PixelModelStore {
 public:
     static constexpr int lanes = 8;
-    static constexpr int capacity = 10;
 
     // The ranking fields of one component of one group.
     struct alignas(64) RankGroup {
@@ -94,10 +95,12 @@ private:
     float* means(int k) const { return reinterpret_cast<float*>(ranks(k) + groupCount); }
     void unmapPlanes();
 
-    Mapping planes[capacity]; // ranking records, then means, of component k
+    Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k
     Mapping initialized;      // one bit per pixel, a byte per group
     int planeCount = 0;       // planes 0..planeCount-1 are mapped
     int width = 0;
     int rowGroups = 0;
     int64_t groupCount = 0;
 };
+
+} // namespace motion

@@ -6,8 +6,9 @@
 // steps of different pixels branch apart, every lane computes both sides and
 // keeps its own by a lane mask. The result is thus bit for bit that of
 // updating the pixels one at a time, on one thread or many, on any processor.
-#include "detector/BackgroundKernel.h"
-#include "detector/MotionDetector.h"
+#include "detector/background/BackgroundModel.h"
+
+#include "detector/background/BackgroundKernel.h"
 
 #include <emmintrin.h>
 #include <omp.h>
@@ -23,6 +24,8 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #define LANE_INLINE [[gnu::always_inline]] inline
+
+namespace motion {
 
 namespace {
 
@@ -402,43 +405,74 @@ bool selectBackgroundKernel(BackgroundKernel kernel) {
     return true;
 }
 
-void MotionDetector::updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask) {
-    pixelModels.reserve(numGaussElements);
-    updateBackgroundRows(scaledFrame, regionMask, 0, scaledHeight);
+void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
+    release();
+    try {
+        store.allocate(scaledWidth, scaledHeight);
+        motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
+    } catch (...) {
+        release();
+        throw;
+    }
+    gridWidth = scaledWidth;
+    gridHeight = scaledHeight;
 }
 
-void MotionDetector::updateBackgroundParallel(const uint8_t* scaledFrame, const uint8_t* regionMask) {
-    pixelModels.reserve(numGaussElements);
-    if (numThreads > 1) omp_set_num_threads(numThreads);
+void BackgroundModel::release() {
+    store.release();
+    motionMask.reset();
+    gridWidth = gridHeight = 0;
+}
+
+void BackgroundModel::clear() {
+    if (!allocated()) return;
+    store.clear();
+    std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
+}
+
+void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                             const BackgroundSettings& settings) {
+    store.reserve(settings.components);
+    if (settings.threads == 1)
+        updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
+    else
+        updateParallel(scaledFrame, regionMask, settings);
+}
+
+void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                                     const BackgroundSettings& settings) {
+    if (settings.threads > 1) omp_set_num_threads(settings.threads);
 #pragma omp parallel
     {
         const int32_t t = omp_get_thread_num();
         const int32_t teamSize = omp_get_num_threads();
-        updateBackgroundRows(scaledFrame, regionMask, t * scaledHeight / teamSize, (t + 1) * scaledHeight / teamSize);
+        updateRows(scaledFrame, regionMask, settings, t * gridHeight / teamSize, (t + 1) * gridHeight / teamSize);
     }
 }
 
-void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow,
-                                          int endRow) {
-    const float alpha = static_cast<float>(alphaCoeff);
-    const UpdateParams u{alpha, static_cast<float>(pixelDeviation * pixelDeviation), 1.0f / (alpha + 1.0f),
-                         numGaussElements};
+void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                                 const BackgroundSettings& settings, int firstRow, int endRow) {
+    const float alpha = static_cast<float>(settings.alphaCoeff);
+    const UpdateParams u{alpha, static_cast<float>(settings.pixelDeviation * settings.pixelDeviation),
+                         1.0f / (alpha + 1.0f), settings.components};
     // A rate whose reciprocal overflows (0 included) would normalise the
     // first frame's weights to infinity or NaN; such a model cannot learn, so
     // it stays as it is and every pixel counts as background.
     if (!std::isfinite(1.0f / alpha)) {
-        const int64_t first = int64_t{firstRow} * scaledWidth;
-        std::memset(mask.get() + first, 0, size_t(int64_t{endRow} * scaledWidth - first));
+        const int64_t first = int64_t{firstRow} * gridWidth;
+        std::memset(motionMask.get() + first, 0, size_t(int64_t{endRow} * gridWidth - first));
         return;
     }
     for (int row = firstRow; row < endRow; ++row) {
-        const int64_t offset = int64_t{row} * scaledWidth;
-        RowJob job{{}, {}, pixelModels.rowInitialized(row), scaledFrame + offset,
-                   regionMask ? regionMask + offset : nullptr, mask.get() + offset, scaledWidth};
-        for (int k = 0; k < numGaussElements; ++k) {
-            job.ranks[k] = pixelModels.rankRow(k, row);
-            job.means[k] = pixelModels.meanRow(k, row);
+        const int64_t offset = int64_t{row} * gridWidth;
+        RowJob job{{}, {}, store.rowInitialized(row), scaledFrame + offset,
+                   regionMask ? regionMask + offset : nullptr, motionMask.get() + offset, gridWidth};
+        for (int k = 0; k < settings.components; ++k) {
+            job.ranks[k] = store.rankRow(k, row);
+            job.means[k] = store.meanRow(k, row);
         }
         updateRow(job, u);
     }
 }
+
+} // namespace motion

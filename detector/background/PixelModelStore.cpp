@@ -1,12 +1,12 @@
 // Record access and lifetime of the planar model storage.
-#include "detector/PixelModelStore.h"
-
-#include "detector/MotionDetector.h"
+#include "detector/background/PixelModelStore.h"
 
 #include <sys/mman.h>
 
 #include <cstring>
 #include <new>
+
+namespace motion {
 
 namespace {
 
@@ -104,7 +104,7 @@ PixelModel PixelModelStore::get(int64_t index) const {
 
 void PixelModelStore::set(int64_t index, const PixelModel& model) {
     int used = 0; // components up to the last one that is not all zero
-    for (int k = 0; k < capacity; ++k) {
+    for (int k = 0; k < PixelModel::capacity; ++k) {
         if (!allZero(model.components[k])) used = k + 1;
     }
     reserve(used);
@@ -121,3 +121,5 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     const uint8_t bit = uint8_t(1u << lane);
     bits = model.initialized ? bits | bit : bits & ~bit;
 }
+
+} // namespace motion
