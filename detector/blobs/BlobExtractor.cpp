@@ -9,8 +9,18 @@ namespace motion {
 
 namespace {
 
-constexpr int32_t noLabel = -1;
+constexpr int16_t noLabel = -1;
 constexpr uint8_t motion = 255;
+
+// Whether count bytes from p are all zero, read as whole words.
+template <int count>
+bool allZero(const void* p) {
+    uint64_t words[count / 8];
+    std::memcpy(words, p, sizeof words);
+    uint64_t any = 0;
+    for (uint64_t word : words) any |= word;
+    return any == 0;
+}
 
 void addPixel(Blob& blob, int column, int row, uint8_t grey) {
     ++blob.pixelCount;
@@ -51,20 +61,25 @@ std::unique_ptr<T[]> allocate(int64_t count) {
 
 } // namespace
 
+// The per-blob arrays are written before they are read, for as many blobs
+// as a frame has; left uninitialised, their pages stay untouched (and take
+// no memory) beyond the most blobs any frame had.
 BlobExtractor::BlobExtractor()
-    : mergedBlobs(allocate<Blob>(maxBlobs)), firstPassBlobs(allocate<Blob>(maxBlobs)),
-      labelTable(allocate<int32_t>(maxBlobs)) {}
+    : mergedBlobs(new Blob[maxBlobs]), firstPassBlobs(new Blob[maxBlobs]), labelTable(new Label[maxBlobs]),
+      grownBoxes(new GrownBox[maxBlobs]), cornerLabels(new Label[maxBlobs]), nextBoxOfRow(new int32_t[maxBlobs]) {}
 
 void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
     release();
-    const int64_t pixels = int64_t{scaledWidth} * scaledHeight;
     try {
-        rowLabels = allocate<int32_t>(scaledWidth);
-        // Extraction keeps runs cleared and the label image's border
-        // unlabelled between frames instead of refilling both every frame.
-        grownRuns = allocate<int32_t>(pixels);
-        labelImage.reset(new int32_t[size_t(pixels)]);
-        std::fill_n(labelImage.get(), pixels, noLabel);
+        rowLabels = allocate<Label>(scaledWidth);
+        rowRuns = allocate<int16_t>(scaledWidth);
+        firstBoxOfRow = allocate<int32_t>(scaledHeight);
+        // Between frames both rows hold no label, so that row 0 and the
+        // border columns read as unlabelled.
+        for (auto& covered : coveredRows) {
+            covered = allocate<Label>(scaledWidth);
+            std::fill_n(covered.get(), scaledWidth, noLabel);
+        }
     } catch (...) {
         release();
         throw;
@@ -75,8 +90,9 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
 
 void BlobExtractor::release() {
     rowLabels.reset();
-    grownRuns.reset();
-    labelImage.reset();
+    rowRuns.reset();
+    firstBoxOfRow.reset();
+    for (auto& covered : coveredRows) covered.reset();
     width = height = 0;
 }
 
@@ -86,8 +102,7 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
         handedOver.clear();
         return handedOver;
     }
-    markGrownBoxes(limits.growthMargin);
-    mergeGroups(limits.growthMargin, labelCoveredArea());
+    mergeGroups(labelCoveredArea(limits.growthMargin));
     handOverBlobs(limits);
     return handedOver;
 }
@@ -95,19 +110,25 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
 void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
     const int w = width;
     const int h = height;
-    int32_t* labels = rowLabels.get();
+    Label* labels = rowLabels.get();
     std::fill_n(labels, w, noLabel);
     blobCount = 0;
     for (int row = 1; row < h; ++row) {
         const uint8_t* maskRow = mask + size_t(row) * w;
         const uint8_t* greyRow = grey + size_t(row) * w;
         for (int column = 1; column < w; ++column) {
+            // Most of a mask is background: eight such pixels at a time.
+            if (column + 8 <= w && allZero<8>(maskRow + column)) {
+                std::fill_n(labels + column, 8, noLabel);
+                column += 7;
+                continue;
+            }
             if (maskRow[column] != motion) {
                 labels[column] = noLabel;
                 continue;
             }
-            const int32_t left = labels[column - 1];
-            const int32_t up = labels[column];
+            const Label left = labels[column - 1];
+            const Label up = labels[column];
             if (left != noLabel) {
                 Blob& blob = firstPassBlobs[left];
                 blob.x1 = std::max(blob.x1, column);
@@ -119,7 +140,7 @@ void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
                 addPixel(blob, column, row, greyRow[column]);
             } else if (blobCount < maxBlobs) {
                 firstPassBlobs[blobCount] = startBlob(column, row, greyRow[column]);
-                labels[column] = blobCount++;
+                labels[column] = Label(blobCount++);
             } else {
                 // Out of first-pass slots: the run starts no blob, but a later
                 // pixel of it may still join a blob from above.
@@ -129,61 +150,85 @@ void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
     }
 }
 
-void BlobExtractor::markGrownBoxes(int growthMargin) {
-    const int w = width;
-    const int h = height;
-    for (int j = 0; j < blobCount; ++j) {
+// The grown boxes are listed by their first row, and the rows are labelled
+// top to bottom keeping only the row above: a box enters the active list at
+// its first row and leaves it after its last, writing its run-length cell
+// into each row it covers. A box's corner label is read when its first row
+// is done; mergeGroups resolves it through the table afterwards, as the
+// table stands at the end.
+int BlobExtractor::labelCoveredArea(int growthMargin) {
+    std::fill_n(firstBoxOfRow.get(), height, -1);
+    for (int j = blobCount - 1; j >= 0; --j) {
         const Blob& blob = firstPassBlobs[j];
-        const int gx0 = std::max(blob.x0 - growthMargin, 1);
-        const int gx1 = std::min(blob.x1 + growthMargin, w - 1);
-        const int gy0 = std::max(blob.y0 - growthMargin, 1);
-        const int gy1 = std::min(blob.y1 + growthMargin, h - 1);
-        const int32_t length = gx1 - gx0 + 1;
-        for (int y = gy0; y <= gy1; ++y) {
-            int32_t& cell = grownRuns[size_t(y) * w + gx0];
-            cell = std::max(cell, length);
-        }
+        const GrownBox box{std::max(blob.x0 - growthMargin, 1), std::min(blob.x1 + growthMargin, width - 1),
+                           std::max(blob.y0 - growthMargin, 1), std::min(blob.y1 + growthMargin, height - 1)};
+        grownBoxes[j] = box;
+        cornerLabels[j] = noLabel; // stays so for a box starting in the last row, which is never labelled
+        nextBoxOfRow[j] = firstBoxOfRow[box.y0];
+        firstBoxOfRow[box.y0] = j;
     }
-}
-
-int BlobExtractor::labelCoveredArea() {
-    const int w = width;
-    const int h = height;
-    int32_t next = 0;
-    for (int line = 1; line < h - 1; ++line) {
-        int32_t* runs = grownRuns.get() + size_t(line) * w;
-        int32_t* row = labelImage.get() + size_t(line) * w;
-        const int32_t* above = row - w;
-        int32_t run = 0;
-        // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
-        const auto weight = [](int32_t label) { return label == noLabel ? maxBlobs : label; };
-        for (int column = 1; column < w - 1; ++column) {
-            run = std::max(run - 1, runs[column]);
-            // Cleared as read, so the next frame starts from no runs without
-            // refilling the image; cells outside the visited area are never read.
-            if (runs[column] != 0) runs[column] = 0;
-            if (run <= 0) {
-                row[column] = noLabel;
-                continue;
+    activeBoxes.clear();
+    int next = 0;
+    int16_t* runs = rowRuns.get();
+    Label* above = coveredRows[0].get();
+    Label* line = coveredRows[1].get();
+    bool aboveDirty = false, lineDirty = false;
+    for (int y = 1; y < height - 1; ++y) {
+        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) activeBoxes.push_back(j);
+        if (lineDirty) std::fill_n(line, width, noLabel); // holds the row two above
+        lineDirty = !activeBoxes.empty();
+        if (lineDirty) {
+            for (int32_t j : activeBoxes) {
+                const GrownBox& box = grownBoxes[j];
+                int16_t& cell = runs[box.x0];
+                cell = std::max(cell, int16_t(box.x1 - box.x0 + 1));
             }
-            const int32_t neighbours[4] = {row[column - 1], above[column - 1], above[column], above[column + 1]};
-            int32_t smallest = maxBlobs;
-            for (int32_t label : neighbours) smallest = std::min(smallest, weight(label));
-            if (smallest == maxBlobs) {
-                row[column] = next;
-                labelTable[next] = next;
-                ++next;
-                continue;
-            }
-            row[column] = smallest;
-            for (int32_t label : neighbours)
-                if (label != noLabel) labelTable[label] = labelTable[smallest];
+            labelLine(above, line, next);
+            // The border column is never labelled, so a corner there reads no label.
+            for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = line[grownBoxes[j].x0];
+            for (int32_t j : activeBoxes) runs[grownBoxes[j].x0] = 0;
+            activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
+                                             [&](int32_t j) { return grownBoxes[j].y1 == y; }),
+                              activeBoxes.end());
         }
+        std::swap(above, line);
+        std::swap(aboveDirty, lineDirty);
     }
+    if (aboveDirty) std::fill_n(above, width, noLabel);
+    if (lineDirty) std::fill_n(line, width, noLabel);
     return next;
 }
 
-void BlobExtractor::mergeGroups(int growthMargin, int groupCount) {
+// Labels the covered pixels of one row, whose labels are all unset on entry.
+void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
+    const int16_t* runs = rowRuns.get();
+    // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
+    const auto weight = [](Label label) { return label == noLabel ? int(maxBlobs) : int(label); };
+    int run = 0;
+    for (int column = 1; column < width - 1; ++column) {
+        // Stretches with no box are skipped eight cells at a time.
+        if (run == 0 && column + 8 <= width - 1 && allZero<16>(runs + column)) {
+            column += 7;
+            continue;
+        }
+        run = std::max(run - 1, int(runs[column]));
+        if (run == 0) continue;
+        const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
+        int smallest = maxBlobs;
+        for (Label label : neighbours) smallest = std::min(smallest, weight(label));
+        if (smallest == maxBlobs) {
+            line[column] = Label(next);
+            labelTable[next] = Label(next);
+            ++next;
+            continue;
+        }
+        line[column] = Label(smallest);
+        for (Label label : neighbours)
+            if (label != noLabel) labelTable[label] = labelTable[smallest];
+    }
+}
+
+void BlobExtractor::mergeGroups(int groupCount) {
     std::fill_n(mergedBlobs.get(), blobCount, Blob{});
     // With no growth margin a box starting in the last row or column has its
     // corner outside the labelled area; such a blob becomes a group of its
@@ -192,9 +237,7 @@ void BlobExtractor::mergeGroups(int growthMargin, int groupCount) {
     int32_t ownGroup = groupCount;
     for (int j = 0; j < blobCount; ++j) {
         const Blob& blob = firstPassBlobs[j];
-        const int cornerX = std::max(blob.x0 - growthMargin, 1);
-        const int cornerY = std::max(blob.y0 - growthMargin, 1);
-        const int32_t corner = labelImage[size_t(cornerY) * width + cornerX];
+        const Label corner = cornerLabels[j];
         const int32_t group = corner == noLabel ? ownGroup++ : labelTable[corner];
         Blob& target = mergedBlobs[group];
         if (target.pixelCount == 0) {

@@ -7,6 +7,11 @@
 // top-left corner, and the merged blobs within the size limits are handed
 // over in group order.
 //
+// No image of the grid is kept: the runs and the covered-area labels of a
+// row are made when the labelling reaches it and need only the row above,
+// and the corner labels are noted on the way. Stretches of background are
+// skipped several pixels at a time.
+//
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
 // does not follow chains of redirected labels, so some touching groups stay
@@ -51,10 +56,17 @@ public:
     void clear() { handedOver.clear(); }
 
 private:
+    // Labels fit 16 bits: first-pass labels stay below maxBlobs, and the
+    // covered area gets at most one group label per grown box (a label is
+    // only created at a box's top-left corner). Run lengths stay below the
+    // grid width, at most 8192.
+    using Label = int16_t;
+    static_assert(maxBlobs < INT16_MAX, "labels and their table are 16-bit");
+
     void labelRuns(const uint8_t* mask, const uint8_t* grey);
-    void markGrownBoxes(int growthMargin);
-    int labelCoveredArea(); // returns the number of group labels
-    void mergeGroups(int growthMargin, int groupCount);
+    int labelCoveredArea(int growthMargin); // returns the number of group labels
+    void labelLine(const Label* above, Label* line, int& next);
+    void mergeGroups(int groupCount);
     void handOverBlobs(const BlobLimits& limits);
 
     int32_t width = 0;
@@ -62,10 +74,23 @@ private:
     int32_t blobCount = 0; // first-pass blobs of the current frame
     std::unique_ptr<Blob[]> mergedBlobs;
     std::unique_ptr<Blob[]> firstPassBlobs;
-    std::unique_ptr<int32_t[]> labelTable;
-    std::unique_ptr<int32_t[]> rowLabels;
-    std::unique_ptr<int32_t[]> grownRuns;
-    std::unique_ptr<int32_t[]> labelImage;
+    std::unique_ptr<Label[]> labelTable;
+    // Per first-pass blob: its grown box and the group label found at the
+    // box's top-left corner.
+    struct GrownBox {
+        int32_t x0, x1, y0, y1;
+    };
+    std::unique_ptr<GrownBox[]> grownBoxes;
+    std::unique_ptr<Label[]> cornerLabels;
+    // Boxes by their first row: the first box of each row, then a chain.
+    std::unique_ptr<int32_t[]> firstBoxOfRow;
+    std::unique_ptr<int32_t[]> nextBoxOfRow;
+    std::vector<int32_t> activeBoxes; // boxes covering the row being labelled
+    // One row of each image the stages work on: first-pass labels, run
+    // lengths of the grown boxes, and two rows of covered-area labels.
+    std::unique_ptr<Label[]> rowLabels;
+    std::unique_ptr<int16_t[]> rowRuns;
+    std::unique_ptr<Label[]> coveredRows[2];
     std::vector<Blob> handedOver;
 };
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 using namespace motion;
@@ -270,5 +272,114 @@ TEST_F(BlobExtraction, NothingOfAnEarlierFrameLeaksIntoTheNext) {
         const std::vector<Blob> got = extractor.extract(second.data(), grey.data(), limits);
         ASSERT_EQ(got.size(), expected.size()) << "distance " << distance;
         for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(std::memcmp(&got[k], &expected[k], sizeof(Blob)), 0);
+    }
+}
+
+namespace {
+
+// The grouping written out on whole images, as plainly as possible: the
+// yardstick for the extractor, which keeps only a row or two of each image.
+std::vector<Blob> referenceBlobs(const std::vector<uint8_t>& mask, const std::vector<uint8_t>& grey, int w, int h,
+                                 const BlobLimits& limits) {
+    const int m = limits.growthMargin;
+    std::vector<Blob> first;
+    std::vector<int> labels(size_t(w) * h, -1); // first pass: left, else up, else a new blob
+    for (int y = 1; y < h; ++y)
+        for (int x = 1; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            if (mask[i] != 255) continue;
+            const int left = labels[i - 1], up = labels[i - w];
+            int b = left >= 0 ? left : up;
+            if (b < 0 && int(first.size()) < BlobExtractor::maxBlobs) {
+                first.push_back(Blob{x, y, x, y, 0, 0, 0, 0.0f, 0.0f, 0.0f});
+                b = int(first.size()) - 1;
+            }
+            labels[i] = b;
+            if (b < 0) continue;
+            Blob& blob = first[b];
+            if (left >= 0) blob.x1 = std::max(blob.x1, x);
+            else blob.y1 = y;
+            blob.pixelCount += 1;
+            blob.intensitySum = int32_t(uint32_t(blob.intensitySum) + grey[i]);
+            blob.centroidX += float(x);
+            blob.centroidY += float(y);
+        }
+    std::vector<int> runs(size_t(w) * h, 0), group(size_t(w) * h, -1), table;
+    for (const Blob& b : first)
+        for (int y = std::max(b.y0 - m, 1); y <= std::min(b.y1 + m, h - 1); ++y) {
+            int& cell = runs[size_t(y) * w + std::max(b.x0 - m, 1)];
+            cell = std::max(cell, std::min(b.x1 + m, w - 1) - std::max(b.x0 - m, 1) + 1);
+        }
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1, run = 0; x < w - 1; ++x) {
+            const size_t i = size_t(y) * w + x;
+            run = std::max(run - 1, runs[i]);
+            if (run <= 0) continue;
+            const int around[4] = {group[i - 1], group[i - w - 1], group[i - w], group[i - w + 1]};
+            int smallest = INT32_MAX;
+            for (int g : around)
+                if (g >= 0) smallest = std::min(smallest, g);
+            if (smallest == INT32_MAX) {
+                group[i] = int(table.size());
+                table.push_back(group[i]);
+                continue;
+            }
+            group[i] = smallest;
+            for (int g : around)
+                if (g >= 0) table[g] = table[smallest];
+        }
+    std::vector<Blob> merged(first.size());
+    int own = int(table.size());
+    for (const Blob& b : first) {
+        const int corner = group[size_t(std::max(b.y0 - m, 1)) * w + std::max(b.x0 - m, 1)];
+        const int g = corner < 0 ? own++ : table[corner];
+        Blob& t = merged[g];
+        if (t.pixelCount == 0) {
+            t = b;
+            t.label = g;
+            continue;
+        }
+        t.x0 = std::min(t.x0, b.x0), t.y0 = std::min(t.y0, b.y0);
+        t.x1 = std::max(t.x1, b.x1), t.y1 = std::max(t.y1, b.y1);
+        t.pixelCount += b.pixelCount;
+        t.intensitySum = int32_t(uint32_t(t.intensitySum) + uint32_t(b.intensitySum));
+        t.centroidX += b.centroidX, t.centroidY += b.centroidY;
+    }
+    std::vector<Blob> out;
+    for (Blob b : merged) {
+        if (b.pixelCount == 0) continue;
+        b.centroidX /= float(b.pixelCount), b.centroidY /= float(b.pixelCount);
+        const int bw = b.x1 - b.x0 + 1, bh = b.y1 - b.y0 + 1;
+        if (bw >= limits.minWidth && bw <= limits.maxWidth && bh >= limits.minHeight && bh <= limits.maxHeight)
+            out.push_back(b);
+    }
+    return out;
+}
+
+} // namespace
+
+// Random scenes of boxes, lines and noise, at odd sizes and several margins,
+// one extractor reused for all: the same blobs as the whole-image reference.
+TEST_F(BlobExtraction, MatchesTheWholeImageReferenceOnRandomMasks) {
+    std::mt19937 rng(5);
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
+    for (int scene = 0; scene < 60; ++scene) {
+        const int width = uniform(4, 90), height = uniform(3, 70);
+        geometry(width, height);
+        for (uint8_t& g : grey) g = uint8_t(uniform(0, 255));
+        for (int boxes = uniform(0, 12); boxes > 0; --boxes) {
+            const int x0 = uniform(0, width - 1), y0 = uniform(0, height - 1);
+            rectangle(x0, y0, std::min(width - 1, x0 + uniform(0, 9)), std::min(height - 1, y0 + uniform(0, 9)));
+        }
+        for (uint8_t& v : mask)
+            if (uniform(0, 40) == 0) v = uniform(0, 3) ? 255 : 254;
+        anySize();
+        if (scene % 3 == 1) limits.minWidth = limits.minHeight = 3;
+        limits.growthMargin = uniform(0, 6);
+        const std::vector<Blob> want = referenceBlobs(mask, grey, width, height, limits);
+        const std::vector<Blob>& got = extract();
+        ASSERT_EQ(got.size(), want.size()) << "scene " << scene;
+        for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << "scene " << scene << ", blob " << i;
     }
 }
