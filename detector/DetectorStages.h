@@ -20,7 +20,10 @@ struct MotionDetector::Impl {
     int32_t height = 0;
     int32_t scaledWidth = 0;
     int32_t scaledHeight = 0;
+    // The downscaled frame; null at factor 1, where the stages read the
+    // caller's frame itself (it is only read while processFrame runs).
     std::unique_ptr<uint8_t[]> scaledFrame;
+    const uint8_t* scaledView(const uint8_t* frame) const { return scaledFrame ? scaledFrame.get() : frame; }
 
     motion::BackgroundModel background;
     motion::BlobExtractor blobs;

@@ -26,7 +26,7 @@ void MotionDetector::Impl::allocateGeometry(int frameWidth, int frameHeight, int
         // 64-bit counts: an impossible size fails in the allocator instead
         // of wrapping to a small buffer.
         background.resize(gridWidth, gridHeight);
-        scaledFrame.reset(new uint8_t[size_t(int64_t{gridWidth} * gridHeight)]);
+        if (factor > 1) scaledFrame.reset(new uint8_t[size_t(int64_t{gridWidth} * gridHeight)]);
         blobs.resize(gridWidth, gridHeight);
     } catch (...) {
         // Leave a detector without geometry rather than one with half its
@@ -71,13 +71,14 @@ bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int fram
     if (!acceptsFrameSize(frameWidth, frameHeight, p.scaleFactor)) return false;
     if (frameWidth != s.width || frameHeight != s.height) s.allocateGeometry(frameWidth, frameHeight, p.scaleFactor);
 
-    downscale(frame, frameWidth, frameHeight, p.scaleFactor, s.scaledFrame.get());
-    s.background.update(s.scaledFrame.get(), regionMask,
+    if (s.scaledFrame) downscale(frame, frameWidth, frameHeight, p.scaleFactor, s.scaledFrame.get());
+    const uint8_t* grey = s.scaledView(frame);
+    s.background.update(grey, regionMask,
                         {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads});
     const BlobLimits limits{p.minObjectWidth / p.scaleFactor, p.maxObjectWidth / p.scaleFactor,
                             p.minObjectHeight / p.scaleFactor, p.maxObjectHeight / p.scaleFactor,
                             p.minDistanceBetweenObjects / 2};
-    const std::vector<Blob>& found = s.blobs.extract(s.background.mask(), s.scaledFrame.get(), limits);
+    const std::vector<Blob>& found = s.blobs.extract(s.background.mask(), grey, limits);
     s.tracker.update(found, {p.minObjectVelocity, p.maxObjectVelocity, p.trackResetCriterion});
     return true;
 }

@@ -140,7 +140,7 @@ struct ReferenceRun {
         const size_t pixels = size_t(stagesOf(detector).scaledWidth) * stagesOf(detector).scaledHeight;
         models.resize(pixels, PixelModel{});
         mask.resize(pixels);
-        const uint8_t* scaled = stagesOf(detector).scaledFrame.get();
+        const uint8_t* scaled = stagesOf(detector).scaledView(frame.data());
         for (size_t i = 0; i < pixels; ++i)
             mask[i] = referenceUpdate(models[i], scaled[i], detector.getParam(ALPHA_COEFF),
                                       detector.getParam(PIXEL_DEVIATION),
