@@ -28,13 +28,14 @@ void PixelModelStore::Mapping::map(size_t size) {
     unmap();
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    // Large pages where the system allows them on request: fewer faults on
-    // the first frame and fewer translation misses on every frame. The pages
-    // are then made present in one call rather than by two faults each (the
-    // first update reads a slot before it writes it); kernels without that
-    // call leave them to the faults.
-    madvise(p, size, MADV_HUGEPAGE);
+    // The pages are made present in one call rather than by two faults each
+    // during the first update (it reads a slot before it writes it); kernels
+    // without that call leave them to the faults. Only then are large pages
+    // allowed, for the system to merge them later in the background: asked
+    // for beforehand, they can stall the first frame for hundreds of
+    // milliseconds while the system compacts memory to find them.
     madvise(p, size, MADV_POPULATE_WRITE);
+    madvise(p, size, MADV_HUGEPAGE);
     data = p;
     bytes = size;
 }
