@@ -410,6 +410,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
     try {
         store.allocate(scaledWidth, scaledHeight);
         motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
+        motionRows.reset(new uint8_t[size_t(scaledHeight)]());
     } catch (...) {
         release();
         throw;
@@ -421,6 +422,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
 void BackgroundModel::release() {
     store.release();
     motionMask.reset();
+    motionRows.reset();
     gridWidth = gridHeight = 0;
 }
 
@@ -428,6 +430,7 @@ void BackgroundModel::clear() {
     if (!allocated()) return;
     store.clear();
     std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
+    std::memset(motionRows.get(), 0, size_t(gridHeight));
 }
 
 void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,
@@ -461,6 +464,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
     if (!std::isfinite(1.0f / alpha)) {
         const int64_t first = int64_t{firstRow} * gridWidth;
         std::memset(motionMask.get() + first, 0, size_t(int64_t{endRow} * gridWidth - first));
+        std::memset(motionRows.get() + firstRow, 0, size_t(endRow - firstRow));
         return;
     }
     for (int row = firstRow; row < endRow; ++row) {
@@ -472,6 +476,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
             job.means[k] = store.meanRow(k, row);
         }
         updateRow(job, u);
+        motionRows[row] = std::memchr(job.mask, 255, size_t(gridWidth)) != nullptr;
     }
 }
 

@@ -34,6 +34,10 @@ public:
     void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
 
     const uint8_t* mask() const { return motionMask.get(); }
+    // A byte per row of the mask: 0 when the row holds no motion. Found by
+    // the update while each row is fresh in the cache, on the threads that
+    // wrote it, so that later passes can skip quiet rows.
+    const uint8_t* rowsWithMotion() const { return motionRows.get(); }
     int width() const { return gridWidth; }
     int height() const { return gridHeight; }
 
@@ -48,6 +52,7 @@ private:
 
     PixelModelStore store;
     std::unique_ptr<uint8_t[]> motionMask;
+    std::unique_ptr<uint8_t[]> motionRows;
     int gridWidth = 0;
     int gridHeight = 0;
 };

@@ -96,8 +96,9 @@ void BlobExtractor::release() {
     width = height = 0;
 }
 
-const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits) {
-    labelRuns(mask, grey);
+const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
+                                                const uint8_t* rowsWithMotion) {
+    labelRuns(mask, grey, rowsWithMotion);
     if (blobCount == 0) {
         handedOver.clear();
         return handedOver;
@@ -107,13 +108,20 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
     return handedOver;
 }
 
-void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
+void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion) {
     const int w = width;
     const int h = height;
     Label* labels = rowLabels.get();
     std::fill_n(labels, w, noLabel);
+    bool labelsUnset = true;
     blobCount = 0;
     for (int row = 1; row < h; ++row) {
+        if (rowsWithMotion && !rowsWithMotion[row]) {
+            if (!labelsUnset) std::fill_n(labels, w, noLabel);
+            labelsUnset = true;
+            continue;
+        }
+        labelsUnset = false;
         const uint8_t* maskRow = mask + size_t(row) * w;
         const uint8_t* greyRow = grey + size_t(row) * w;
         for (int column = 1; column < w; ++column) {

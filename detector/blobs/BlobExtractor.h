@@ -49,8 +49,11 @@ public:
 
     // The blobs of the mask (255: motion) whose size lies within the limits,
     // with intensities from the scaled grey frame; both cover the grid given
-    // to resize. The result stays valid until the next call.
-    const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits);
+    // to resize. rowsWithMotion, when not null, holds a byte per row, 0 for a
+    // row without motion, which is then not read. The result stays valid
+    // until the next call.
+    const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
+                                     const uint8_t* rowsWithMotion = nullptr);
 
     const std::vector<Blob>& blobs() const { return handedOver; }
     void clear() { handedOver.clear(); }
@@ -63,7 +66,7 @@ private:
     using Label = int16_t;
     static_assert(maxBlobs < INT16_MAX, "labels and their table are 16-bit");
 
-    void labelRuns(const uint8_t* mask, const uint8_t* grey);
+    void labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion);
     int labelCoveredArea(int growthMargin); // returns the number of group labels
     void labelLine(const Label* above, Label* line, int& next);
     void mergeGroups(int groupCount);
