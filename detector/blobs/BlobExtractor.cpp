@@ -222,6 +222,12 @@ void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
         run = std::max(run - 1, int(runs[column]));
         if (run == 0) continue;
         const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
+        // Inside a region all four agree; the table would only be set to itself.
+        if (neighbours[0] != noLabel && neighbours[0] == neighbours[1] && neighbours[0] == neighbours[2] &&
+            neighbours[0] == neighbours[3]) {
+            line[column] = neighbours[0];
+            continue;
+        }
         int smallest = maxBlobs;
         for (Label label : neighbours) smallest = std::min(smallest, weight(label));
         if (smallest == maxBlobs) {
