@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -445,12 +446,15 @@ void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMa
 void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                      const BackgroundSettings& settings) {
     if (settings.threads > 1) omp_set_num_threads(settings.threads);
-#pragma omp parallel
-    {
-        const int32_t t = omp_get_thread_num();
-        const int32_t teamSize = omp_get_num_threads();
-        updateRows(scaledFrame, regionMask, settings, t * gridHeight / teamSize, (t + 1) * gridHeight / teamSize);
-    }
+    // Blocks of rows are handed out as threads come free rather than split
+    // up front, so that a thread still waking up, or sharing its core with
+    // other work, takes fewer of them instead of holding up the others.
+    constexpr int rowsPerBlock = 8;
+    const int blocks = (gridHeight + rowsPerBlock - 1) / rowsPerBlock;
+#pragma omp parallel for schedule(dynamic)
+    for (int block = 0; block < blocks; ++block)
+        updateRows(scaledFrame, regionMask, settings, block * rowsPerBlock,
+                   std::min(gridHeight, (block + 1) * rowsPerBlock));
 }
 
 void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask,
