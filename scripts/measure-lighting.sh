@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Measures how the detector copes with a sudden change of light, and how much
+# of the picture it marks as motion on clips without one.
+#
+#   scripts/measure-lighting.sh step [FRACTION...]
+#       The sample clip, and the same clip made 15 % brighter and 15 % darker
+#       from frame 300 on, traced once per lighting_change_fraction (default:
+#       0, i.e. off). For each: the frames from 300 on with more than 20 % of
+#       the picture as motion, and the (frame, object) reports in frames
+#       300..699 next to those of the unaltered clip.
+#
+#   scripts/measure-lighting.sh quiet [FRACTION]
+#       The sample and the other clips of Debian's opencv-doc package, which
+#       have no light change, traced with the fraction off: the largest share
+#       of the picture marked as motion in any frame, and the frames whose
+#       share is above FRACTION. A lighting_change_fraction above every share
+#       of a clip never fires on it (the first frame above it is where it
+#       would fire first).
+#
+# Needs ffmpeg and a build (build/tools/motion_trace). Clips and traces go to
+# build/lighting/. The altered clips and their unaltered reference are all
+# re-encoded the same way (lossless FFV1), so compression cannot tell them
+# apart. Set BUILD_DIR to use another build directory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD_DIR=${BUILD_DIR:-build}
+TRACE="$BUILD_DIR/tools/motion_trace"
+WORK="$BUILD_DIR/lighting"
+PYTHON=/usr/bin/python3
+STEP_FRAME=300
+STEP_WINDOW=400
+FLOOD_SHARE=0.2
+
+die() { echo "measure-lighting: $*" >&2; exit 1; }
+command -v ffmpeg >/dev/null || die "ffmpeg is missing (apt-get install ffmpeg)"
+[ -x "$TRACE" ] || die "$TRACE is missing; build first"
+[ -s samples/vtest.avi ] || die "samples/vtest.avi is missing; run scripts/setup.sh"
+mkdir -p "$WORK"
+
+# encode SOURCE TARGET [LUMA_EXPRESSION]: lossless copy, with the grey values
+# from STEP_FRAME on replaced by the expression of val when one is given.
+encode() {
+    local source=$1 target=$2 expression=${3:-val}
+    [ -s "$target" ] && return
+    ffmpeg -v error -y -i "$source" -an \
+        -vf "lutyuv=y='clip($expression,0,255)':enable='gte(n,$STEP_FRAME)'" \
+        -c:v ffv1 "$target.part.avi"
+    mv "$target.part.avi" "$target"
+}
+
+# config FRACTION: Config_Params.json with the fraction added.
+config() {
+    local file="$WORK/config_$1.json"
+    "$PYTHON" - "$1" "$file" <<'EOF'
+import json, sys
+with open("Config_Params.json") as f:
+    document = json.load(f)
+document["Config_Params"]["lighting_change_fraction"] = float(sys.argv[1])
+with open(sys.argv[2], "w") as f:
+    json.dump(document, f, indent=4)
+EOF
+    echo "$file"
+}
+
+# trace VIDEO FRACTION: the trace file of VIDEO with FRACTION, made once.
+trace() {
+    local video=$1 fraction=$2
+    local out="$WORK/$(basename "${video%.*}")_$fraction.jsonl"
+    [ -s "$out" ] || "$TRACE" "$(config "$fraction")" "$video" --output "$out" 2>/dev/null
+    echo "$out"
+}
+
+frame_pixels() {
+    ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$1" \
+        | head -1 | tr x '*' | bc
+}
+
+step() {
+    local fractions=("$@")
+    [ ${#fractions[@]} -gt 0 ] || fractions=(0)
+    encode samples/vtest.avi "$WORK/vtest_plain.avi"
+    encode samples/vtest.avi "$WORK/vtest_brighter.avi" 'val*1.15'
+    encode samples/vtest.avi "$WORK/vtest_darker.avi" 'val*0.85'
+    local pixels
+    pixels=$(frame_pixels "$WORK/vtest_plain.avi")
+    printf '%-9s %-9s %15s %24s\n' clip fraction "flooded frames" "object reports (plain)"
+    for fraction in "${fractions[@]}"; do
+        local plain
+        plain=$(trace "$WORK/vtest_plain.avi" "$fraction")
+        for clip in brighter darker; do
+            "$PYTHON" - "$(trace "$WORK/vtest_$clip.avi" "$fraction")" "$plain" "$pixels" \
+                "$STEP_FRAME" "$STEP_WINDOW" "$FLOOD_SHARE" "$clip" "$fraction" <<'EOF'
+import json, sys
+altered, plain, pixels, step, window, share, clip, fraction = sys.argv[1:]
+pixels, step, window, share = int(pixels), int(step), int(window), float(share)
+def load(path):
+    with open(path) as f:
+        return [json.loads(line) for line in f]
+def reports(frames):
+    return sum(len(f["objects"]) for f in frames if step <= f["frame"] < step + window)
+a, p = load(altered), load(plain)
+flooded = [f["frame"] for f in a if f["frame"] >= step and f["motionPixels"] > share * pixels]
+span = f" ({flooded[0]}..{flooded[-1]})" if flooded else ""
+kept = reports(a) / reports(p) if reports(p) else float("nan")
+print(f"{clip:<9} {fraction:<9} {len(flooded):>6}{span:>9} {reports(a):>8} of {reports(p):<5} ({kept:.0%})")
+EOF
+        done
+    done
+}
+
+# The clips of opencv-doc other than the sample: downloaded once, unpacked
+# into the work directory, the package itself is not installed.
+fetch_quiet_clips() {
+    [ -s "$WORK/clips/done" ] && return
+    local tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get download -qq opencv-doc 2>/dev/null)
+    mkdir -p "$WORK/clips"
+    dpkg-deb --fsys-tarfile "$tmp"/opencv-doc_*.deb | tar -x -C "$tmp" \
+        ./usr/share/doc/opencv-doc/examples/data/tree.avi \
+        ./usr/share/doc/opencv-doc/examples/data/Megamind.avi \
+        ./usr/share/doc/opencv-doc/examples/data/Megamind_bugy.avi \
+        ./usr/share/doc/opencv-doc/opencv4/html/box.mp4.gz \
+        ./usr/share/doc/opencv-doc/opencv4/html/cup.mp4.gz
+    find "$tmp/usr" -type f -name '*.gz' -exec gunzip {} +
+    find "$tmp/usr" -type f -exec mv {} "$WORK/clips/" \;
+    rm -rf "$tmp"
+    touch "$WORK/clips/done"
+}
+
+quiet() {
+    local fraction=${1:-0}
+    fetch_quiet_clips
+    printf '%-18s %7s %14s %s\n' clip frames "largest share" "frames above $fraction"
+    for video in samples/vtest.avi "$WORK"/clips/*.avi "$WORK"/clips/*.mp4; do
+        "$PYTHON" - "$(trace "$video" 0)" "$(frame_pixels "$video")" "$fraction" "$(basename "$video")" <<'EOF'
+import json, sys
+path, pixels, fraction, name = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+with open(path) as f:
+    shares = [(json.loads(line)["motionPixels"] / pixels, n) for n, line in enumerate(f)]
+largest, at = max(shares)
+above = [n for s, n in shares if fraction > 0 and s > fraction]
+print(f"{name:<18} {len(shares):>7} {largest:>8.3f} (#{at:<3}) {above if above else '-'}")
+EOF
+    done
+}
+
+case "${1:-}" in
+step) shift; step "$@" ;;
+quiet) shift; quiet "$@" ;;
+*) die "usage: $0 step [FRACTION...] | quiet [FRACTION]" ;;
+esac
