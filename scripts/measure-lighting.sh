@@ -7,7 +7,11 @@
 #       from frame 300 on, traced once per lighting_change_fraction (default:
 #       0, i.e. off). For each: the frames from 300 on with more than 20 % of
 #       the picture as motion, and the (frame, object) reports in frames
-#       300..699 next to those of the unaltered clip.
+#       300..699 next to those of the unaltered clip, in total and counting
+#       in each frame no more than the unaltered clip has there. The last two
+#       lines show the clips altered from the first frame on: what the new
+#       light alone changes, without any step to recover from. STEP_FRAME=N moves the step
+#       (and the 400 frames counted) to frame N.
 #
 #   scripts/measure-lighting.sh quiet [FRACTION]
 #       The sample and the other clips of Debian's opencv-doc package, which
@@ -28,7 +32,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 TRACE="$BUILD_DIR/tools/motion_trace"
 WORK="$BUILD_DIR/lighting"
 PYTHON=/usr/bin/python3
-STEP_FRAME=300
+STEP_FRAME=${STEP_FRAME:-300}
 STEP_WINDOW=400
 FLOOD_SHARE=0.2
 
@@ -38,13 +42,13 @@ command -v ffmpeg >/dev/null || die "ffmpeg is missing (apt-get install ffmpeg)"
 [ -s samples/vtest.avi ] || die "samples/vtest.avi is missing; run scripts/setup.sh"
 mkdir -p "$WORK"
 
-# encode SOURCE TARGET [LUMA_EXPRESSION]: lossless copy, with the grey values
-# from STEP_FRAME on replaced by the expression of val when one is given.
+# encode TARGET [FROM EXPRESSION]: lossless copy of the sample, with the grey
+# values from frame FROM on replaced by the expression of val.
 encode() {
-    local source=$1 target=$2 expression=${3:-val}
+    local target=$1 from=${2:-0} expression=${3:-val}
     [ -s "$target" ] && return
-    ffmpeg -v error -y -i "$source" -an \
-        -vf "lutyuv=y='clip($expression,0,255)':enable='gte(n,$STEP_FRAME)'" \
+    ffmpeg -v error -y -i samples/vtest.avi -an \
+        -vf "lutyuv=y='clip($expression,0,255)':enable='gte(n,$from)'" \
         -c:v ffv1 "$target.part.avi"
     mv "$target.part.avi" "$target"
 }
@@ -76,23 +80,11 @@ frame_pixels() {
         | head -1 | tr x '*' | bc
 }
 
-step() {
-    local fractions=("$@")
-    [ ${#fractions[@]} -gt 0 ] || fractions=(0)
-    encode samples/vtest.avi "$WORK/vtest_plain.avi"
-    encode samples/vtest.avi "$WORK/vtest_brighter.avi" 'val*1.15'
-    encode samples/vtest.avi "$WORK/vtest_darker.avi" 'val*0.85'
-    local pixels
-    pixels=$(frame_pixels "$WORK/vtest_plain.avi")
-    printf '%-9s %-9s %15s %24s\n' clip fraction "flooded frames" "object reports (plain)"
-    for fraction in "${fractions[@]}"; do
-        local plain
-        plain=$(trace "$WORK/vtest_plain.avi" "$fraction")
-        for clip in brighter darker; do
-            "$PYTHON" - "$(trace "$WORK/vtest_$clip.avi" "$fraction")" "$plain" "$pixels" \
-                "$STEP_FRAME" "$STEP_WINDOW" "$FLOOD_SHARE" "$clip" "$fraction" <<'EOF'
+# compare ALTERED PLAIN PIXELS LABEL FRACTION: one line of the table.
+compare() {
+    "$PYTHON" - "$@" "$STEP_FRAME" "$STEP_WINDOW" "$FLOOD_SHARE" <<'EOF'
 import json, sys
-altered, plain, pixels, step, window, share, clip, fraction = sys.argv[1:]
+altered, plain, pixels, label, fraction, step, window, share = sys.argv[1:]
 pixels, step, window, share = int(pixels), int(step), int(window), float(share)
 def load(path):
     with open(path) as f:
@@ -102,10 +94,38 @@ def reports(frames):
 a, p = load(altered), load(plain)
 flooded = [f["frame"] for f in a if f["frame"] >= step and f["motionPixels"] > share * pixels]
 span = f" ({flooded[0]}..{flooded[-1]})" if flooded else ""
+# Reports that the plain clip has in the same frame too: extra objects of the
+# altered clip do not make up for missing ones.
+shared = sum(min(len(x["objects"]), len(y["objects"])) for x, y in zip(a, p) if step <= x["frame"] < step + window)
 kept = reports(a) / reports(p) if reports(p) else float("nan")
-print(f"{clip:<9} {fraction:<9} {len(flooded):>6}{span:>9} {reports(a):>8} of {reports(p):<5} ({kept:.0%})")
+print(f"{label:<19} {fraction:<9} {len(flooded):>4}{span:<14} {reports(a):>4} of {reports(p):<4} ({kept:4.0%})"
+      f"        {shared:>4} ({shared / reports(p):4.0%})")
 EOF
+}
+
+step() {
+    local fractions=("$@")
+    [ ${#fractions[@]} -gt 0 ] || fractions=(0)
+    encode "$WORK/vtest_plain.avi"
+    local pixels plain
+    pixels=$(frame_pixels "$WORK/vtest_plain.avi")
+    printf '%-19s %-9s %-18s %-26s %s\n' clip fraction "flooded frames" "object reports (plain)" \
+        "in frames of the plain's"
+    for fraction in "${fractions[@]}"; do
+        plain=$(trace "$WORK/vtest_plain.avi" "$fraction")
+        for clip in brighter:1.15 darker:0.85; do
+            local name=${clip%%:*} factor=${clip#*:}
+            encode "$WORK/vtest_$name$STEP_FRAME.avi" "$STEP_FRAME" "val*$factor"
+            compare "$(trace "$WORK/vtest_$name$STEP_FRAME.avi" "$fraction")" "$plain" "$pixels" \
+                "$name at $STEP_FRAME" "$fraction"
         done
+    done
+    # The new light alone, without a step to recover from.
+    plain=$(trace "$WORK/vtest_plain.avi" 0)
+    for clip in brighter:1.15 darker:0.85; do
+        local name=${clip%%:*} factor=${clip#*:}
+        encode "$WORK/vtest_${name}0.avi" 0 "val*$factor"
+        compare "$(trace "$WORK/vtest_${name}0.avi" 0)" "$plain" "$pixels" "$name throughout" 0
     done
 }
 
