@@ -35,6 +35,7 @@ TEST(SetParam, DefaultsAfterConstruction) {
     EXPECT_EQ(d.getParam(MIN_DISTANCE_BETWEEN_OBJECTS), 16);
     EXPECT_EQ(d.getParam(SCALE_FACTOR), 1);
     EXPECT_EQ(d.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL), 5);
+    EXPECT_EQ(d.getParam(LIGHTING_CHANGE_FRACTION), 0.0);
     EXPECT_EQ(stagesOf(d).width, 0);
     EXPECT_FALSE(stagesOf(d).background.allocated());
 }
@@ -50,6 +51,11 @@ TEST(SetParam, BoundsAreInclusiveAndRefusalsKeepTheOldValue) {
     EXPECT_FALSE(d.setParam(ALPHA_COEFF, 1.01));
     EXPECT_FALSE(d.setParam(ALPHA_COEFF, -0.0001));
     EXPECT_EQ(d.getParam(ALPHA_COEFF), 1.0);
+
+    EXPECT_TRUE(d.setParam(LIGHTING_CHANGE_FRACTION, 1));
+    EXPECT_FALSE(d.setParam(LIGHTING_CHANGE_FRACTION, 1.0001));
+    EXPECT_FALSE(d.setParam(LIGHTING_CHANGE_FRACTION, -0.0001));
+    EXPECT_EQ(d.getParam(LIGHTING_CHANGE_FRACTION), 1.0);
 
     EXPECT_TRUE(d.setParam(MAX_OBJECT_VELOCITY, 8192));
     EXPECT_FALSE(d.setParam(MIN_OBJECT_VELOCITY, 8192.5));
@@ -85,7 +91,7 @@ TEST(SetParam, IntegerFieldsAreCheckedBeforeTruncation) {
 
 TEST(SetParam, UnknownIdentifiersAreRefused) {
     MotionDetector d;
-    for (int id : {-1, 0, 1, 2, 17, 100}) {
+    for (int id : {-1, 0, 1, 2, 18, 100}) {
         EXPECT_FALSE(d.setParam(id, 1.0)) << id;
         EXPECT_TRUE(std::isnan(d.getParam(id))) << id;
     }
@@ -93,7 +99,7 @@ TEST(SetParam, UnknownIdentifiersAreRefused) {
 
 TEST(SetParam, NanAndInfinitiesAreRefusedForEveryIdentifier) {
     MotionDetector d;
-    for (int id = PIXEL_DEVIATION; id <= NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL; ++id) {
+    for (int id = PIXEL_DEVIATION; id <= LIGHTING_CHANGE_FRACTION; ++id) {
         EXPECT_FALSE(d.setParam(id, notANumber)) << id;
         EXPECT_FALSE(d.setParam(id, inf)) << id;
         EXPECT_FALSE(d.setParam(id, -inf)) << id;
