@@ -10,16 +10,15 @@
 #       300..699 next to those of the unaltered clip, in total and counting
 #       in each frame no more than the unaltered clip has there. The last two
 #       lines show the clips altered from the first frame on: what the new
-#       light alone changes, without any step to recover from. STEP_FRAME=N moves the step
-#       (and the 400 frames counted) to frame N.
+#       light alone changes, without any step to recover from. STEP_FRAME=N
+#       moves the step (and the 400 frames counted) to frame N.
 #
 #   scripts/measure-lighting.sh quiet [FRACTION]
-#       The sample and the other clips of Debian's opencv-doc package, which
-#       have no light change, traced with the fraction off: the largest share
-#       of the picture marked as motion in any frame, and the frames whose
-#       share is above FRACTION. A lighting_change_fraction above every share
-#       of a clip never fires on it (the first frame above it is where it
-#       would fire first).
+#       The sample and the other clips of Debian's opencv-doc package, traced
+#       with the fraction off: the largest share of the picture marked as
+#       motion in any frame, and the first frame above FRACTION, where that
+#       fraction would first relearn; a fraction above every share of a clip
+#       never fires on it. Then traced with FRACTION: the frames relearned.
 #
 # Needs ffmpeg and a build (build/tools/motion_trace). Clips and traces go to
 # build/lighting/. The altered clips and their unaltered reference are all
@@ -152,16 +151,22 @@ fetch_quiet_clips() {
 quiet() {
     local fraction=${1:-0}
     fetch_quiet_clips
-    printf '%-18s %7s %14s %s\n' clip frames "largest share" "frames above $fraction"
+    printf '%-18s %6s  %-15s %-12s %s\n' clip frames "largest share" "first above" "relearned with $fraction"
     for video in samples/vtest.avi "$WORK"/clips/*.avi "$WORK"/clips/*.mp4; do
-        "$PYTHON" - "$(trace "$video" 0)" "$(frame_pixels "$video")" "$fraction" "$(basename "$video")" <<'EOF'
+        "$PYTHON" - "$(trace "$video" 0)" "$(trace "$video" "$fraction")" "$(frame_pixels "$video")" \
+            "$fraction" "$(basename "$video")" <<'EOF'
 import json, sys
-path, pixels, fraction, name = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
-with open(path) as f:
-    shares = [(json.loads(line)["motionPixels"] / pixels, n) for n, line in enumerate(f)]
+off, on, pixels, fraction, name = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), sys.argv[5]
+def motion(path):
+    with open(path) as f:
+        return [json.loads(line)["motionPixels"] for line in f]
+shares = [(m / pixels, n) for n, m in enumerate(motion(off))]
 largest, at = max(shares)
-above = [n for s, n in shares if fraction > 0 and s > fraction]
-print(f"{name:<18} {len(shares):>7} {largest:>8.3f} (#{at:<3}) {above if above else '-'}")
+above = [n for s, n in shares if s > fraction]
+# A relearned frame shows no motion at all, which a frame of these clips
+# after the first one otherwise never does.
+relearned = [n for n, m in enumerate(motion(on)) if n > 0 and m == 0] if fraction > 0 else []
+print(f"{name:<18} {len(shares):>6}  {largest:.3f} (#{at:<3})   {above[0] if above else '-':<12} {relearned or '-'}")
 EOF
     done
 }
