@@ -70,7 +70,7 @@ private:
     std::unique_ptr<uint8_t[]> motionMask;
     int gridWidth = 0;
     int gridHeight = 0;
-    int32_t relearnRun = 0; // frames relearned in a row, up to the last one
+    int32_t relearnRun = 0; // frames relearned in a row, ending with the last frame
 };
 
 } // namespace motion
