@@ -21,8 +21,8 @@ constexpr const char* inputWindow = "INPUT VIDEO";
 constexpr const char* maskWindow = "MOTION MASK";
 
 constexpr int keyEscape = 27;
-constexpr int keySpace = 32;
-constexpr int keyRecord = 114; // lower-case r only
+constexpr int keyReset = ' ';
+constexpr int keyRecord = 'r'; // lower case only
 
 // Between reads that deliver nothing the keyboard is polled this long, which
 // is also the pause that keeps the retries from spinning.
@@ -117,7 +117,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
 
         const int key = cv::waitKey(1);
         if (key == keyEscape) return shutDown(recorder);
-        if (key == keySpace) detector.reset();
+        if (key == keyReset) detector.reset();
         if (key == keyRecord) recorder.toggle();
 
         paceSource(sourceText, source.sourceFps, lastPassTime, pacingClock);

@@ -1,7 +1,5 @@
 #include "app/VideoSource.h"
 
-#include "app/FilePicker.h"
-
 #include <opencv2/videoio.hpp>
 
 #include <cstdlib>
@@ -11,8 +9,8 @@ namespace {
 constexpr const char* cameraNotOpen = "Camera not open";
 constexpr const char* videoFileNotOpen = "Video file not open";
 
-bool openFile(const std::string& text, cv::VideoCapture& capture) {
-    if (isFileDialogRequest(text)) return openVideoFileDialog(capture);
+bool openFile(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
+    if (isFileDialogRequest(text)) return picker != nullptr && picker(capture);
     return capture.open(text, cv::CAP_ANY);
 }
 
@@ -40,10 +38,10 @@ double clampSourceFps(double reportedFps) {
     return 30.0;
 }
 
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture) {
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
     SourceOpening opening;
     if (sourceKind(text) == SourceKind::File) {
-        if (!openFile(text, capture)) {
+        if (!openFile(text, capture, picker)) {
             opening.failureMessage = videoFileNotOpen;
             return opening;
         }

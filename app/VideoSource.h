@@ -43,10 +43,15 @@ struct SourceOpening {
     double sourceFps = 0.0; // files only: the pacing rate
 };
 
-// Opens capture on the source the text names (with the file picker for the
-// reserved text). On failure the message is "Camera not open" or
-// "Video file not open".
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture);
+// Lets the user choose a video file and opens capture on it; returns whether
+// capture is open afterwards. Programs with a desktop pass one (see
+// app/FilePicker.h); the video source itself needs no window system.
+using FilePicker = bool (*)(cv::VideoCapture& capture);
+
+// Opens capture on the source the text names; the reserved text asks picker
+// for the file, and fails without one. On failure the message is
+// "Camera not open" or "Video file not open".
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker = nullptr);
 
 // Whether a frame read from the source has the size it opened with and
 // 8-bit BGR pixels; any other frame is treated as missing.

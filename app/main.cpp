@@ -2,6 +2,7 @@
 // Config_Params.json from the working directory, opens the video source it
 // names and runs the live loop. Command-line arguments are ignored; every way
 // out returns -1.
+#include "app/FilePicker.h"
 #include "app/LiveLoop.h"
 #include "app/VideoSource.h"
 #include "config/ConfigReader.h"
@@ -71,7 +72,7 @@ int main(int, char** argv) {
     printBanner();
     if (!readConfiguration(configFilePath, detector, videoSourceInitString))
         return failStartup("Configuration params not read");
-    const SourceOpening source = openVideoSource(videoSourceInitString, capture);
+    const SourceOpening source = openVideoSource(videoSourceInitString, capture, openVideoFileDialog);
     if (source.failureMessage != nullptr) return failStartup(source.failureMessage);
     frameWidth = source.frameWidth;
     frameHeight = source.frameHeight;
