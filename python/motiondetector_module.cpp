@@ -52,9 +52,12 @@ class PyMotionDetector {
 public:
     bool setParam(MotionDetectorParam param, double value) {
         const auto lock = lockDetector();
-        const bool stored = detector.setParam(param, value);
-        if (stored && param == SCALE_FACTOR) scaleFactor = static_cast<int>(value);
-        return stored;
+        return detector.setParam(param, value);
+    }
+
+    double getParam(MotionDetectorParam param) {
+        const auto lock = lockDetector();
+        return detector.getParam(param);
     }
 
     bool processFrame(const py::array& frame, const py::object& regionMask) {
@@ -114,6 +117,7 @@ private:
     // detector's lock, so that no other thread changes the scale factor
     // between the check and the frame.
     void requireScaledGrid(const Image& frame, const Image& region) const {
+        const auto scaleFactor = static_cast<py::ssize_t>(detector.getParam(SCALE_FACTOR));
         const py::ssize_t rows = frame.rows / scaleFactor;
         const py::ssize_t columns = frame.columns / scaleFactor;
         if (region.rows == rows && region.columns == columns) return;
@@ -140,7 +144,6 @@ private:
 
     MotionDetector detector;
     std::mutex mutex;
-    int scaleFactor = 1;
     py::ssize_t maskWidth = 0; // size of the last accepted frame; 0 before the first
     py::ssize_t maskHeight = 0;
 };
@@ -197,6 +200,7 @@ void bindDetector(py::module_& m) {
         .def(py::init<>())
         .def("set_param", &PyMotionDetector::setParam, py::arg("param"), py::arg("value"),
              "Stores a parameter; False (nothing changed) for a value outside its range.")
+        .def("get_param", &PyMotionDetector::getParam, py::arg("param"), "The value in force for a parameter.")
         .def("process_frame", &PyMotionDetector::processFrame, py::arg("frame"), py::arg("region_mask") = py::none(),
              "Feeds one grey frame (2-D C-contiguous uint8 array, read in place). region_mask, when given, has "
              "one uint8 per scaled pixel, shape (height // scale, width // scale); 0 excludes the pixel. "

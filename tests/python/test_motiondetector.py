@@ -127,7 +127,7 @@ def test_refuses_what_it_cannot_read_and_stays_usable(frames):
 
     assert not detector.process_frame(np.zeros((20, 320), np.uint8)), "too small a frame is refused"
     assert not detector.set_param(md.Param.SCALE_FACTOR, 9)
-    assert detector.set_param(md.Param.SCALE_FACTOR, 2)
+    assert detector.set_param(md.Param.SCALE_FACTOR, 2.5) and detector.get_param(md.Param.SCALE_FACTOR) == 2
     assert detector.process_frame(frame, np.ones((120, 160), np.uint8))
     assert detector.motion_mask().shape == (240, 320) and detector.motion_mask().dtype == np.uint8
 
