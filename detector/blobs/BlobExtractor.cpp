@@ -98,32 +98,32 @@ void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
     int32_t* labels = rowLabels.get();
     std::fill_n(labels, w, noLabel);
     blobCount = 0;
-    for (int r = 1; r < h; ++r) {
-        const uint8_t* maskRow = mask + size_t(r) * w;
-        const uint8_t* greyRow = grey + size_t(r) * w;
-        for (int c = 1; c < w; ++c) {
-            if (maskRow[c] != motion) {
-                labels[c] = noLabel;
+    for (int row = 1; row < h; ++row) {
+        const uint8_t* maskRow = mask + size_t(row) * w;
+        const uint8_t* greyRow = grey + size_t(row) * w;
+        for (int column = 1; column < w; ++column) {
+            if (maskRow[column] != motion) {
+                labels[column] = noLabel;
                 continue;
             }
-            const int32_t left = labels[c - 1];
-            const int32_t up = labels[c];
+            const int32_t left = labels[column - 1];
+            const int32_t up = labels[column];
             if (left != noLabel) {
                 Blob& blob = firstPassBlobs[left];
-                blob.x1 = std::max(blob.x1, c);
-                addPixel(blob, c, r, greyRow[c]);
-                labels[c] = left;
+                blob.x1 = std::max(blob.x1, column);
+                addPixel(blob, column, row, greyRow[column]);
+                labels[column] = left;
             } else if (up != noLabel) {
                 Blob& blob = firstPassBlobs[up];
-                blob.y1 = r;
-                addPixel(blob, c, r, greyRow[c]);
+                blob.y1 = row;
+                addPixel(blob, column, row, greyRow[column]);
             } else if (blobCount < maxBlobs) {
-                firstPassBlobs[blobCount] = startBlob(c, r, greyRow[c]);
-                labels[c] = blobCount++;
+                firstPassBlobs[blobCount] = startBlob(column, row, greyRow[column]);
+                labels[column] = blobCount++;
             } else {
                 // Out of first-pass slots: the run starts no blob, but a later
                 // pixel of it may still join a blob from above.
-                labels[c] = noLabel;
+                labels[column] = noLabel;
             }
         }
     }
@@ -150,32 +150,32 @@ int BlobExtractor::labelCoveredArea() {
     const int w = width;
     const int h = height;
     int32_t next = 0;
-    for (int k = 1; k < h - 1; ++k) {
-        int32_t* runs = grownRuns.get() + size_t(k) * w;
-        int32_t* row = labelImage.get() + size_t(k) * w;
+    for (int line = 1; line < h - 1; ++line) {
+        int32_t* runs = grownRuns.get() + size_t(line) * w;
+        int32_t* row = labelImage.get() + size_t(line) * w;
         const int32_t* above = row - w;
         int32_t run = 0;
         // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
         const auto weight = [](int32_t label) { return label == noLabel ? maxBlobs : label; };
-        for (int l = 1; l < w - 1; ++l) {
-            run = std::max(run - 1, runs[l]);
+        for (int column = 1; column < w - 1; ++column) {
+            run = std::max(run - 1, runs[column]);
             // Cleared as read, so the next frame starts from no runs without
             // refilling the image; cells outside the visited area are never read.
-            if (runs[l] != 0) runs[l] = 0;
+            if (runs[column] != 0) runs[column] = 0;
             if (run <= 0) {
-                row[l] = noLabel;
+                row[column] = noLabel;
                 continue;
             }
-            const int32_t neighbours[4] = {row[l - 1], above[l - 1], above[l], above[l + 1]};
+            const int32_t neighbours[4] = {row[column - 1], above[column - 1], above[column], above[column + 1]};
             int32_t smallest = maxBlobs;
             for (int32_t label : neighbours) smallest = std::min(smallest, weight(label));
             if (smallest == maxBlobs) {
-                row[l] = next;
+                row[column] = next;
                 labelTable[next] = next;
                 ++next;
                 continue;
             }
-            row[l] = smallest;
+            row[column] = smallest;
             for (int32_t label : neighbours)
                 if (label != noLabel) labelTable[label] = labelTable[smallest];
         }

@@ -1,6 +1,6 @@
 // The configuration reader: accepted files, JSON conversions and every way a
 // file can fail.
-#include "detector/DetectorStages.h"
+#include "detector/MotionDetector.h"
 #include "config/ConfigReader.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <map>
 #include <string>
 
-using namespace motion;
 
 namespace {
 
