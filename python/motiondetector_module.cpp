@@ -6,12 +6,14 @@
 // copied, and the interpreter lock is released while a frame is processed so
 // that detectors in different Python threads work side by side.
 #include "detector/MotionDetector.h"
+#include "detector/parameters/Parameters.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <mutex>
 #include <string>
@@ -148,22 +150,15 @@ private:
     py::ssize_t maskHeight = 0;
 };
 
+// The enum Param from the parameter table: each identifier is named after
+// its configuration key in capitals (scale_factor: Param.SCALE_FACTOR).
 void bindParam(py::module_& m) {
-    py::enum_<MotionDetectorParam>(m, "Param", "Parameter identifiers for MotionDetector.set_param.")
-        .value("PIXEL_DEVIATION", PIXEL_DEVIATION)
-        .value("ALPHA_COEFF", ALPHA_COEFF)
-        .value("MIN_OBJECT_WIDTH", MIN_OBJECT_WIDTH)
-        .value("MAX_OBJECT_WIDTH", MAX_OBJECT_WIDTH)
-        .value("MIN_OBJECT_HEIGHT", MIN_OBJECT_HEIGHT)
-        .value("MAX_OBJECT_HEIGHT", MAX_OBJECT_HEIGHT)
-        .value("MIN_OBJECT_VELOCITY", MIN_OBJECT_VELOCITY)
-        .value("MAX_OBJECT_VELOCITY", MAX_OBJECT_VELOCITY)
-        .value("NUM_THREADS", NUM_THREADS)
-        .value("TRACK_DETECTION_CRITERION", TRACK_DETECTION_CRITERION)
-        .value("TRACK_RESET_CRITERION", TRACK_RESET_CRITERION)
-        .value("MIN_DISTANCE_BETWEEN_OBJECTS", MIN_DISTANCE_BETWEEN_OBJECTS)
-        .value("SCALE_FACTOR", SCALE_FACTOR)
-        .value("NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL", NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL);
+    py::enum_<MotionDetectorParam> param(m, "Param", "Parameter identifiers for MotionDetector.set_param.");
+    for (const motion::ParameterSpec& spec : motion::parameterTable) {
+        std::string name = spec.key;
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+        param.value(name.c_str(), spec.id, spec.meaning);
+    }
 }
 
 std::string describe(const DetectedObject& o) {
