@@ -5,11 +5,20 @@ include(CMakePackageConfigHelpers)
 
 set(motion_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/MotionDetector)
 set(motion_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/motiondetector)
+
+# The way from one directory of the prefix to another, for files that find
+# the others relative to their own place wherever the prefix is.
+function(motion_relative_path result from to)
+  file(RELATIVE_PATH path /${from} /${to})
+  string(REGEX REPLACE "/$" "" path "${path}")
+  set(${result} "${path}" PARENT_SCOPE)
+endfunction()
+
 if(BUILD_SHARED_LIBS)
-  file(RELATIVE_PATH lib_from_bin /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  motion_relative_path(lib_from_bin ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_LIBDIR})
   set(motion_rpath_from_bin "$ORIGIN/${lib_from_bin}")
   if(MOTION_PYTHON)
-    file(RELATIVE_PATH lib_from_python /${MOTION_PYTHON_INSTALL_DIR} /${CMAKE_INSTALL_LIBDIR})
+    motion_relative_path(lib_from_python ${MOTION_PYTHON_INSTALL_DIR} ${CMAKE_INSTALL_LIBDIR})
     set(motion_rpath_from_python "$ORIGIN/${lib_from_python}")
   endif()
 endif()
@@ -40,8 +49,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MotionDetectorConfig.cmake
 # from the file's own place, so cmake --install --prefix anywhere works. A
 # static library needs OpenMP's runtime on every link line; a shared one
 # brings it along itself.
-file(RELATIVE_PATH pc_prefix_from_pcfiledir /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-string(REGEX REPLACE "/$" "" pc_prefix_from_pcfiledir "${pc_prefix_from_pcfiledir}")
+motion_relative_path(pc_prefix_from_pcfiledir ${CMAKE_INSTALL_LIBDIR}/pkgconfig "")
 if(BUILD_SHARED_LIBS)
   set(pc_libs "")
   set(pc_libs_private "${OpenMP_CXX_FLAGS}")
