@@ -39,15 +39,16 @@ int readInt(const json& value) {
 }
 
 using motion::parameterTable;
-using motion::ParameterSpec;
+using motion::Parameter;
 using ParameterList = std::array<double, parameterTable.size()>;
 
 // A double key accepts any number and refuses booleans; an optional key
 // that is absent takes its default.
-double readValue(const json& config, const ParameterSpec& spec) {
-    if (spec.presence == motion::Presence::optional && !config.contains(spec.key)) return spec.defaultValue;
-    const json& value = config.at(spec.key);
-    return spec.isInteger() ? readInt(value) : value.get<double>();
+double readValue(const json& config, const Parameter& parameter) {
+    const bool absent = !config.contains(parameter.key);
+    if (absent && parameter.presence == motion::Presence::optional) return parameter.defaultValue;
+    const json& value = config.at(parameter.key);
+    return parameter.isInteger() ? readInt(value) : value.get<double>();
 }
 
 ParameterList readParams(const json& config) {

@@ -47,8 +47,8 @@ MotionDetector::MotionDetector() : impl(new Impl) {}
 MotionDetector::~MotionDetector() { delete impl; }
 
 bool MotionDetector::setParam(int id, double value) {
-    const ParameterSpec* spec = findParameter(id);
-    if (spec == nullptr || !spec->accepts(value)) return false;
+    const Parameter* parameter = findParameter(id);
+    if (parameter == nullptr || !parameter->accepts(value)) return false;
     if (id == SCALE_FACTOR) {
         // A new factor takes effect at once: the grid of the current frame
         // size is rebuilt before the factor is stored.
@@ -56,13 +56,13 @@ bool MotionDetector::setParam(int id, double value) {
         if (factor != impl->params.scaleFactor && impl->width > 0 && impl->height > 0)
             impl->allocateGeometry(impl->width, impl->height, factor);
     }
-    spec->store(impl->params, value);
+    parameter->store(impl->params, value);
     return true;
 }
 
 double MotionDetector::getParam(int id) const {
-    const ParameterSpec* spec = findParameter(id);
-    return spec ? spec->storedIn(impl->params) : std::numeric_limits<double>::quiet_NaN();
+    const Parameter* parameter = findParameter(id);
+    return parameter ? parameter->storedIn(impl->params) : std::numeric_limits<double>::quiet_NaN();
 }
 
 bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int frameHeight, const uint8_t* regionMask) {

@@ -55,6 +55,8 @@ struct DetectedObject {
 
 class MotionDetector {
 public:
+    // Every parameter at its default; the frame size is taken from the first
+    // accepted frame.
     MotionDetector();
     ~MotionDetector();
     MotionDetector(const MotionDetector&) = delete;

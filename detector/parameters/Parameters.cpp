@@ -14,7 +14,7 @@ constexpr Presence required = Presence::required;
 
 } // namespace
 
-const std::array<ParameterSpec, 14> parameterTable = {{
+const std::array<Parameter, 14> parameterTable = {{
     {"pixel_deviation", PIXEL_DEVIATION, &V::pixelDeviation, noInteger, 0, 255, 10, plain, required,
      "grey levels a pixel may differ from its background and still match it"},
     {"alpha_coeff", ALPHA_COEFF, &V::alphaCoeff, noInteger, 0, 1, 0.01, plain, required,
@@ -45,33 +45,33 @@ const std::array<ParameterSpec, 14> parameterTable = {{
      PixelModel::capacity, 5, plain, required, "Gaussian components per pixel of the background model"},
 }};
 
-bool ParameterSpec::accepts(double value) const {
+bool Parameter::accepts(double value) const {
     // Truncation is judged on the double, so that no out-of-range value is
     // ever converted to an integer.
     if (check == RangeCheck::truncated) return value >= low && value < high + 1.0;
     return value >= low && value <= high;
 }
 
-void ParameterSpec::store(ParameterValues& values, double value) const {
+void Parameter::store(ParameterValues& values, double value) const {
     if (isInteger())
         values.*integer = static_cast<int32_t>(value);
     else
         values.*real = value;
 }
 
-double ParameterSpec::storedIn(const ParameterValues& values) const {
+double Parameter::storedIn(const ParameterValues& values) const {
     return isInteger() ? double(values.*integer) : values.*real;
 }
 
-const ParameterSpec* findParameter(int id) {
-    for (const ParameterSpec& spec : parameterTable)
-        if (spec.id == id) return &spec;
+const Parameter* findParameter(int id) {
+    for (const Parameter& parameter : parameterTable)
+        if (parameter.id == id) return &parameter;
     return nullptr;
 }
 
 ParameterValues defaultParameterValues() {
     ParameterValues values{};
-    for (const ParameterSpec& spec : parameterTable) spec.store(values, spec.defaultValue);
+    for (const Parameter& parameter : parameterTable) parameter.store(values, parameter.defaultValue);
     return values;
 }
 

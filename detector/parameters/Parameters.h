@@ -39,7 +39,7 @@ enum class RangeCheck {
 // Whether the configuration file must carry the key.
 enum class Presence { required, optional };
 
-struct ParameterSpec {
+struct Parameter {
     const char* key; // in the configuration file
     MotionDetectorParam id;
     // Exactly one of the two is set: where the value is stored, and with it
@@ -61,10 +61,10 @@ struct ParameterSpec {
 };
 
 // In the order the configuration reader reads and applies them.
-extern const std::array<ParameterSpec, 14> parameterTable;
+extern const std::array<Parameter, 14> parameterTable;
 
 // The row of an identifier, or null.
-const ParameterSpec* findParameter(int id);
+const Parameter* findParameter(int id);
 
 // Every parameter at its default.
 ParameterValues defaultParameterValues();

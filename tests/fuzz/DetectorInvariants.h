@@ -17,8 +17,8 @@ inline bool validSide(int side) {
 
 // Every stored parameter lies in its accepted range (a NaN never does).
 inline std::string brokenParameter(const MotionDetector& d) {
-    for (const motion::ParameterSpec& spec : motion::parameterTable)
-        if (!spec.accepts(d.getParam(spec.id))) return std::string(spec.key) + " out of range";
+    for (const motion::Parameter& parameter : motion::parameterTable)
+        if (!parameter.accepts(d.getParam(parameter.id))) return std::string(parameter.key) + " out of range";
     return {};
 }
 

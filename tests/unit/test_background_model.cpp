@@ -142,7 +142,8 @@ struct ReferenceRun {
         mask.resize(pixels);
         const uint8_t* scaled = stagesOf(detector).scaledFrame.get();
         for (size_t i = 0; i < pixels; ++i)
-            mask[i] = referenceUpdate(models[i], scaled[i], detector.getParam(ALPHA_COEFF), detector.getParam(PIXEL_DEVIATION),
+            mask[i] = referenceUpdate(models[i], scaled[i], detector.getParam(ALPHA_COEFF),
+                                      detector.getParam(PIXEL_DEVIATION),
                                       detector.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL));
     }
 
@@ -260,7 +261,8 @@ TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
             for (size_t i = 0; i < frame.size(); ++i) {
                 const uint8_t want = referenceUpdate(expected[i], frame[i], 0.01, 10, components);
                 ASSERT_EQ(mask[i], want) << "pixel " << i << ", round " << round;
-                ASSERT_TRUE(sameModel(stagesOf(d).background.model(int(i)), expected[i])) << "pixel " << i << ", round " << round;
+                ASSERT_TRUE(sameModel(stagesOf(d).background.model(int(i)), expected[i]))
+                    << "pixel " << i << ", round " << round;
             }
         }
     }
@@ -282,7 +284,8 @@ void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int wid
         ASSERT_TRUE(parallel.processFrame(frames[f].data(), width, height, nullptr));
         ASSERT_EQ(motionBytes(parallel), motionBytes(serial)) << "frame " << f;
         for (int i = 0; i < stagesOf(serial).scaledWidth * stagesOf(serial).scaledHeight; ++i)
-            ASSERT_TRUE(sameModel(stagesOf(parallel).background.model(i), stagesOf(serial).background.model(i))) << "frame " << f << ", pixel " << i;
+            ASSERT_TRUE(sameModel(stagesOf(parallel).background.model(i), stagesOf(serial).background.model(i)))
+                << "frame " << f << ", pixel " << i;
     }
 }
 

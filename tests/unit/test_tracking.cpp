@@ -166,7 +166,8 @@ TEST_F(Tracking, MissedTracksCoastWithRoundedSteps) {
         t.velocityX = velocities[k];
         setTracks({t});
         const Track& coasted = step({}).at(0);
-        EXPECT_EQ(int64_t{coasted.blob.x0}, std::min<int64_t>(int64_t{t.blob.x0} + steps[k], INT32_MAX)) << velocities[k];
+        EXPECT_EQ(int64_t{coasted.blob.x0}, std::min<int64_t>(int64_t{t.blob.x0} + steps[k], INT32_MAX))
+            << velocities[k];
         EXPECT_EQ(coasted.blob.x1 - coasted.blob.x0, k < 5 ? 9 : 0);
         EXPECT_EQ(coasted.prevCentroidX, 20.0f);
         if (k < 4) {
