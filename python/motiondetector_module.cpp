@@ -154,7 +154,7 @@ private:
 // its configuration key in capitals (scale_factor: Param.SCALE_FACTOR).
 void bindParam(py::module_& m) {
     py::enum_<MotionDetectorParam> param(m, "Param", "Parameter identifiers for MotionDetector.set_param.");
-    for (const motion::ParameterSpec& spec : motion::parameterTable) {
+    for (const motion::Parameter& spec : motion::parameterTable) {
         std::string name = spec.key;
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
         param.value(name.c_str(), spec.id, spec.meaning);
