@@ -5,6 +5,8 @@
 #   MOTION_DEMO       the program under test
 #   MAKE_TEST_VIDEO   the synthetic video generator (tests/tools/make_test_video.cpp)
 #   PROBE_VIDEO       the video inspector (tests/e2e/probe_video.cpp)
+#   CLOSE_WINDOW      sends a window the close request of its close button
+#                     (tests/e2e/close_window.cpp)
 #   E2E_SAMPLES_DIR   the repository's samples/ (vtest.avi, when fetched)
 #   E2E_TMP_DIR       where working directories are created
 #   E2E_TIMEOUT_SCALE optional factor for every readiness timeout (default 1)
