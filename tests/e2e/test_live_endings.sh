@@ -54,9 +54,8 @@ record_then_end() {
         }
         behind = ($NF - 7.5 - shown + 304 * 4) % 304
         if (behind > 2 * speed + 1.5 && behind < 304 - 1.5) { print "the last frame is " behind " columns from the one shown at " what; exit 1 }
-        print NF " consecutive frames, the last " behind " columns on from the one shown"
+        print what ": " NF " consecutive frames, the last " behind " columns on from the one shown"
     }' || e2e_fail "recording after $what"
-    e2e_log "$what: $(echo "$centers" | awk -v s="$shown" -v v=$speed '{ print NF " frames, last " ($NF - 7.5 - s + 1216) % 304 " columns on" }')"
 }
 
 send_twice() {
