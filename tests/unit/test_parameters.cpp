@@ -35,7 +35,6 @@ TEST(SetParam, DefaultsAfterConstruction) {
     EXPECT_EQ(d.getParam(MIN_DISTANCE_BETWEEN_OBJECTS), 16);
     EXPECT_EQ(d.getParam(SCALE_FACTOR), 1);
     EXPECT_EQ(d.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL), 5);
-    EXPECT_EQ(d.getParam(LIGHTING_CHANGE_FRACTION), 0.0);
     EXPECT_EQ(stagesOf(d).width, 0);
     EXPECT_FALSE(stagesOf(d).background.allocated());
 }
@@ -51,11 +50,6 @@ TEST(SetParam, BoundsAreInclusiveAndRefusalsKeepTheOldValue) {
     EXPECT_FALSE(d.setParam(ALPHA_COEFF, 1.01));
     EXPECT_FALSE(d.setParam(ALPHA_COEFF, -0.0001));
     EXPECT_EQ(d.getParam(ALPHA_COEFF), 1.0);
-
-    EXPECT_TRUE(d.setParam(LIGHTING_CHANGE_FRACTION, 1));
-    EXPECT_FALSE(d.setParam(LIGHTING_CHANGE_FRACTION, 1.0001));
-    EXPECT_FALSE(d.setParam(LIGHTING_CHANGE_FRACTION, -0.0001));
-    EXPECT_EQ(d.getParam(LIGHTING_CHANGE_FRACTION), 1.0);
 
     EXPECT_TRUE(d.setParam(MAX_OBJECT_VELOCITY, 8192));
     EXPECT_FALSE(d.setParam(MIN_OBJECT_VELOCITY, 8192.5));
