@@ -66,11 +66,12 @@ EOF
     echo "$file"
 }
 
-# trace VIDEO FRACTION: the trace file of VIDEO with FRACTION, made once.
+# trace VIDEO FRACTION: the trace file of VIDEO with FRACTION, made again
+# only when the tool was rebuilt since.
 trace() {
     local video=$1 fraction=$2
     local out="$WORK/$(basename "${video%.*}")_$fraction.jsonl"
-    [ -s "$out" ] || "$TRACE" "$(config "$fraction")" "$video" --output "$out" 2>/dev/null
+    [ -s "$out" ] && [ "$out" -nt "$TRACE" ] || "$TRACE" "$(config "$fraction")" "$video" --output "$out" 2>/dev/null
     echo "$out"
 }
 
