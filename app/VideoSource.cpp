@@ -1,8 +1,10 @@
 #include "app/VideoSource.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -61,6 +63,13 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
 
 bool isUsableFrame(const cv::Mat& frame, const SourceOpening& source) {
     return frame.cols == source.frameWidth && frame.rows == source.frameHeight && frame.type() == CV_8UC3;
+}
+
+std::string describeFrameMismatch(const cv::Mat& frame, const SourceOpening& source) {
+    const auto size = [](int width, int height) { return std::to_string(width) + "x" + std::to_string(height); };
+    return "Frames from the video source are " + size(frame.cols, frame.rows) + " " + cv::typeToString(frame.type()) +
+           " instead of " + size(source.frameWidth, source.frameHeight) + " " + cv::typeToString(CV_8UC3) +
+           " as at opening";
 }
 
 void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture) {

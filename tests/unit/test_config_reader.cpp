@@ -150,6 +150,15 @@ TEST_F(ConfigReader, MissingKeysFail) {
     expectDefaults();
 }
 
+TEST_F(ConfigReader, TheLightingChangeFractionIsOptionalButTyped) {
+    ASSERT_TRUE(read(document(validKeys())));
+    EXPECT_EQ(detector.getParam(LIGHTING_CHANGE_FRACTION), 0.0);
+    ASSERT_TRUE(readWith("lighting_change_fraction", "0.2"));
+    EXPECT_EQ(detector.getParam(LIGHTING_CHANGE_FRACTION), 0.2);
+    EXPECT_FALSE(readWith("lighting_change_fraction", "\"0.2\""));
+    EXPECT_FALSE(readWith("lighting_change_fraction", "true"));
+}
+
 TEST_F(ConfigReader, ExtraMembersAreIgnored) {
     auto keys = validKeys();
     keys["comment"] = "\"anything\"";
