@@ -1,9 +1,9 @@
 #include "app/RegionMask.h"
 
+#include "detector/scaling/FrameScaling.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-
-#include <fstream>
 
 namespace {
 
@@ -13,8 +13,6 @@ constexpr uint8_t watchedValue = 255;
 } // namespace
 
 cv::Mat readRegionMaskImage(const std::string& path) {
-    // A missing file would also make the decoder log a warning of its own.
-    if (!std::ifstream(path)) return {};
     cv::Mat colour;
     try {
         // Colour reading turns grey, 16-bit and alpha images alike into 8-bit
@@ -40,21 +38,11 @@ cv::Mat binariseRegionMask(const cv::Mat& grey, cv::Size frameSize) {
 }
 
 std::vector<uint8_t> reduceRegionMask(const cv::Mat& binary, int scaleFactor) {
-    CV_Assert(binary.type() == CV_8UC1 && scaleFactor >= 1);
-    const int scaledWidth = binary.cols / scaleFactor;
-    const int scaledHeight = binary.rows / scaleFactor;
-    const int blockArea = scaleFactor * scaleFactor;
-    std::vector<uint8_t> scaled(size_t(scaledWidth) * size_t(scaledHeight));
-    for (int by = 0; by < scaledHeight; ++by) {
-        for (int bx = 0; bx < scaledWidth; ++bx) {
-            uint32_t sum = 0;
-            for (int dy = 0; dy < scaleFactor; ++dy) {
-                const uint8_t* row = binary.ptr<uint8_t>(by * scaleFactor + dy) + bx * scaleFactor;
-                for (int dx = 0; dx < scaleFactor; ++dx) sum += row[dx];
-            }
-            scaled[size_t(by) * scaledWidth + bx] = sum / blockArea >= watchedThreshold ? 1 : 0;
-        }
-    }
+    CV_Assert(binary.type() == CV_8UC1 && binary.isContinuous() && scaleFactor >= 1 && scaleFactor <= 8);
+    std::vector<uint8_t> scaled(size_t(binary.cols / scaleFactor) * size_t(binary.rows / scaleFactor));
+    // The detector's own block mean, so that mask and frames reduce alike.
+    motion::downscale(binary.data, binary.cols, binary.rows, scaleFactor, scaled.data());
+    for (uint8_t& mean : scaled) mean = mean >= watchedThreshold ? 1 : 0;
     return scaled;
 }
 

@@ -27,8 +27,9 @@ cv::Mat readRegionMaskImage(const std::string& path);
 // Steps 2 and 3: the grey image as a 0/255 mask of frameSize.
 cv::Mat binariseRegionMask(const cv::Mat& grey, cv::Size frameSize);
 
-// Steps 4 and 5: one byte per scaled pixel, (width / factor) x
-// (height / factor) of them, row by row; 1 watched, 0 excluded.
+// Steps 4 and 5 for a scale factor of 1 to 8: one byte per scaled pixel,
+// (width / factor) x (height / factor) of them, row by row; 1 watched, 0
+// excluded.
 std::vector<uint8_t> reduceRegionMask(const cv::Mat& binary, int scaleFactor);
 
 // A region mask that follows the video: it keeps the full-size binarised
