@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr int keyClear = 99; // lower-case c
-constexpr int keyWrite = 119; // lower-case w
+constexpr int keyClear = 'c'; // lower case only
+constexpr int keyWrite = 'w';
 
 // Excluded pixels keep this share of their brightness: dim enough to stand
 // out, light enough to see what is there.
