@@ -84,9 +84,15 @@ input=$(wait_for_window "INPUT VIDEO") && mask=$(wait_for_window "MOTION MASK") 
     exit 1
 }
 
-# Corners of a polygon over the road on the right, then the right click
-# that closes it (anywhere).
+# Corners of a polygon over the road on the right of the sample clip, then
+# the right click that closes it (anywhere). The window takes the frame's
+# size only with the first frame shown; clicks before that could miss it.
 if [ "$zones" -eq 1 ]; then
+    for _ in $(seq 300); do
+        eval "$(xdotool getwindowgeometry --shell "$input")"
+        [ "$WIDTH" -ge 768 ] && [ "$HEIGHT" -ge 576 ] && break
+        sleep 0.1
+    done
     for corner in "470 100" "767 60" "767 575" "560 575" "470 420"; do
         xdotool mousemove --window "$input" --sync $corner click 1
     done
