@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
 )
 
 missing=()
