@@ -40,28 +40,19 @@ TEST(RegionMaskRule, BlockIsWatchedOnlyWhenItsTruncatedMeanReaches128) {
     EXPECT_EQ(reduceRegionMask(binariseRegionMask(cv::Mat(32, 32, CV_8UC1, cv::Scalar(128)), {32, 32}), 1)[0], 1);
 }
 
-TEST(RegionMaskRule, MaskOfAnotherSizeIsStretchedToTheFrame) {
-    cv::Mat halves(1, 2, CV_8UC1);
-    halves.at<uint8_t>(0, 0) = 0;
-    halves.at<uint8_t>(0, 1) = 255;
-    const std::vector<uint8_t> grid = reduceRegionMask(binariseRegionMask(halves, {64, 32}), 2);
-    ASSERT_EQ(grid.size(), 32u * 16u);
-    for (int x = 0; x < 32; ++x) EXPECT_EQ(grid[size_t(15) * 32 + x], x < 16 ? 0 : 1) << "column " << x;
-}
-
-TEST(RegionMaskRule, ColourIsReadAsBlueGreenRedGrey) {
+TEST(RegionMaskRule, ColourMaskOfAnotherSizeIsReadInBlueGreenRedOrderAndStretched) {
     // Orange (B 0, G 100, R 255) is grey 135 read in OpenCV's channel order,
-    // 88 read the other way round; azure is the reverse.
-    cv::Mat colour(32, 32, CV_8UC3, cv::Scalar(0, 100, 255));
-    colour(cv::Rect(0, 0, 16, 32)).setTo(cv::Scalar(255, 100, 0));
+    // 88 read the other way round; azure is the reverse. The 2 x 1 picture
+    // covers a 64 x 32 frame, one colour per half.
+    cv::Mat colour(1, 2, CV_8UC3, cv::Scalar(0, 100, 255));
+    colour.at<cv::Vec3b>(0, 0) = {255, 100, 0};
     const std::string path = tempFile("colour_mask.png");
     ASSERT_TRUE(cv::imwrite(path, colour));
     RegionMask mask;
     ASSERT_TRUE(mask.load(path));
-    const uint8_t* grid = mask.forFrame({32, 32}, 1);
-    EXPECT_EQ(grid[0], 0);
-    EXPECT_EQ(grid[31], 1);
     std::filesystem::remove(path);
+    const uint8_t* grid = mask.forFrame({64, 32}, 2);
+    for (int x = 0; x < 32; ++x) EXPECT_EQ(grid[size_t(15) * 32 + x], x < 16 ? 0 : 1) << "column " << x;
 }
 
 // Soft edges put many grey values near 128 and blocks half light, half dark:
