@@ -70,7 +70,6 @@ public:
     PixelModel get(int64_t index) const;
     void set(int64_t index, const PixelModel& model);
 
-    int groupsPerRow() const { return rowGroups; }
     // Component k of one row, from the row's first group: the ranking
     // records, and the means (group g's lanes at [g * lanes, (g + 1) *
     // lanes)). The plane must be reserved.
@@ -79,7 +78,7 @@ public:
     uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
-    // Zero-filled memory straight from the system, returned on destruction.
+    // Zero-filled memory straight from the system, until unmap().
     struct Mapping {
         void* data = nullptr;
         size_t bytes = 0;
@@ -96,8 +95,8 @@ private:
     void unmapPlanes();
 
     Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k
-    Mapping initialized;      // one bit per pixel, a byte per group
-    int planeCount = 0;       // planes 0..planeCount-1 are mapped
+    Mapping initialized;                  // one bit per pixel, a byte per group
+    int planeCount = 0;                   // planes 0..planeCount-1 are mapped
     int width = 0;
     int rowGroups = 0;
     int64_t groupCount = 0;
