@@ -443,7 +443,8 @@ void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMa
 
 void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMask,
                             const BackgroundSettings& settings) {
-    store.reserve(settings.components);
+    if (settings.threads > 1) omp_set_num_threads(settings.threads);
+    store.reserve(settings.components, settings.threads != 1);
     if (settings.threads == 1)
         updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
     else
@@ -452,7 +453,6 @@ void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMas
 
 void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                      const BackgroundSettings& settings) {
-    if (settings.threads > 1) omp_set_num_threads(settings.threads);
     // Blocks of rows are handed out as threads come free rather than split
     // up front, so that a thread still waking up, or sharing its core with
     // other work, takes fewer of them instead of holding up the others.

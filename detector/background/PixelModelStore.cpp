@@ -3,6 +3,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -28,15 +29,6 @@ void PixelModelStore::Mapping::map(size_t size) {
     unmap();
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    // The pages are made present in one call rather than by two faults each
-    // during the first update (it reads a slot before it writes it); kernels
-    // without that call leave them to the faults. Only then are large pages
-    // allowed, for the system to merge them later in the background: asked
-    // for beforehand, they made the first frame take hundreds of
-    // milliseconds whenever the system had no large pages at hand that had
-    // been in use recently (measured on a virtual machine).
-    madvise(p, size, MADV_POPULATE_WRITE);
-    madvise(p, size, MADV_HUGEPAGE);
     data = p;
     bytes = size;
 }
@@ -78,9 +70,34 @@ void PixelModelStore::clear() {
     std::memset(initialized.data, 0, initialized.bytes);
 }
 
-void PixelModelStore::reserve(int components) {
+void PixelModelStore::reserve(int components, bool onTeam) {
+    const int first = planeCount;
     for (; planeCount < components; ++planeCount)
         planes[planeCount].map(size_t(groupCount) * (sizeof(RankGroup) + lanes * sizeof(float)));
+    populate(first, onTeam);
+}
+
+// The pages are made present a stretch per call rather than by two faults
+// each during the first update (it reads a slot before it writes it);
+// kernels without that call leave them to the faults. The system clears a
+// page on the thread that asks for it, so a team shares the stretches out.
+// Only then are large pages allowed, for the system to merge them later in
+// the background: asked for beforehand, they made the first frame take
+// hundreds of milliseconds whenever the system had no large pages at hand
+// that had been in use recently (measured on a virtual machine).
+void PixelModelStore::populate(int firstPlane, bool onTeam) {
+    constexpr size_t stretch = size_t{4} << 20;
+    const int64_t newPlanes = planeCount - firstPlane;
+    if (newPlanes <= 0) return;
+    const size_t bytes = planes[firstPlane].bytes;
+    const int64_t perPlane = int64_t((bytes + stretch - 1) / stretch);
+#pragma omp parallel for schedule(dynamic) if (onTeam)
+    for (int64_t i = 0; i < newPlanes * perPlane; ++i) {
+        const size_t from = size_t(i % perPlane) * stretch;
+        madvise(planes[firstPlane + i / perPlane].as<char>() + from, std::min(stretch, bytes - from),
+                MADV_POPULATE_WRITE);
+    }
+    for (int k = firstPlane; k < planeCount; ++k) madvise(planes[k].data, bytes, MADV_HUGEPAGE);
 }
 
 int64_t PixelModelStore::group(int64_t index, int& lane) const {
@@ -109,7 +126,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     for (int k = 0; k < PixelModel::capacity; ++k) {
         if (!allZero(model.components[k])) used = k + 1;
     }
-    reserve(used);
+    reserve(used, false);
     int lane = 0;
     const int64_t g = group(index, lane);
     for (int k = 0; k < planeCount; ++k) {

@@ -60,9 +60,10 @@ public:
     void clear();
     bool allocated() const { return initialized.data != nullptr; }
 
-    // Maps planes 0..components-1 where missing. Call before an update, not
-    // during one. Throws std::bad_alloc on failure.
-    void reserve(int components);
+    // Maps planes 0..components-1 where missing, their pages made present on
+    // the calling thread or, onTeam, on the OpenMP team in force. Call before
+    // an update, not during one. Throws std::bad_alloc on failure.
+    void reserve(int components, bool onTeam);
 
     // One pixel's model as a record, index = row * width + column. set()
     // stores weight, mean and variance; the record's fitness is ignored and
@@ -93,6 +94,7 @@ private:
     RankGroup* ranks(int k) const { return planes[k].as<RankGroup>(); }
     float* means(int k) const { return reinterpret_cast<float*>(ranks(k) + groupCount); }
     void unmapPlanes();
+    void populate(int firstPlane, bool onTeam);
 
     Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k
     Mapping initialized;                  // one bit per pixel, a byte per group
