@@ -1,0 +1,102 @@
+#include "tools/watch/EventFiles.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <iostream>
+#include <map>
+#include <regex>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const clipExtension = ".avi";
+const char* const snapshotExtension = ".jpg";
+
+// The names EventFiles gives, and only those: pruning touches nothing else.
+const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|jpg))");
+
+bool taken(const fs::path& directory, const std::string& stem) {
+    std::error_code ignored;
+    return fs::exists(directory / (stem + clipExtension), ignored) ||
+           fs::exists(directory / (stem + snapshotExtension), ignored);
+}
+
+std::string freeStem(const fs::path& directory, int eventNumber, const std::tm& localStart) {
+    char time[32];
+    std::strftime(time, sizeof time, "%Y%m%d_%H%M%S", &localStart);
+    char number[16];
+    std::snprintf(number, sizeof number, "%04d", eventNumber);
+    const std::string base = std::string("event_") + time + "_" + number;
+    std::string stem = base;
+    for (int suffix = 1; taken(directory, stem); ++suffix) stem = base + "_" + std::to_string(suffix);
+    return stem;
+}
+
+} // namespace
+
+EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
+    : directory(std::move(directory)), fps(fps), frameSize(frameSize) {}
+
+void EventFiles::begin(int eventNumber, const std::tm& localStart) {
+    currentStem = freeStem(directory, eventNumber, localStart);
+    framesWritten = 0;
+    snapshot.release();
+    const fs::path clip = directory / (currentStem + clipExtension);
+    if (!writer.open(clip.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true))
+        std::cerr << "motion_watch: cannot write the clip " << clip.string() << std::endl;
+}
+
+void EventFiles::write(const cv::Mat& frame) {
+    if (!writer.isOpened()) return;
+    writer.write(frame);
+    ++framesWritten;
+}
+
+void EventFiles::keepSnapshot(const cv::Mat& frame) {
+    snapshot = frame;
+}
+
+EventFiles::Written EventFiles::finish() {
+    Written written;
+    if (writer.isOpened()) {
+        writer.release();
+        written.clip = currentStem + clipExtension;
+        written.clipFrames = framesWritten;
+    }
+    const std::string snapshotName = currentStem + snapshotExtension;
+    if (!snapshot.empty() && cv::imwrite((directory / snapshotName).string(), snapshot))
+        written.snapshot = snapshotName;
+    else
+        std::cerr << "motion_watch: cannot write the snapshot " << (directory / snapshotName).string() << std::endl;
+    snapshot.release();
+    return written;
+}
+
+int pruneEventFiles(const fs::path& directory, unsigned long long limitBytes, const std::string& keepStem) {
+    // Files by event, events in name order: the oldest first.
+    std::map<std::string, std::vector<std::pair<fs::path, unsigned long long>>> events;
+    unsigned long long total = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+        std::smatch match;
+        const std::string name = entry.path().filename().string();
+        if (!std::regex_match(name, match, eventFileName) || !entry.is_regular_file(error)) continue;
+        const unsigned long long size = entry.file_size(error);
+        if (error) continue;
+        events[match[1]].emplace_back(entry.path(), size);
+        total += size;
+    }
+    int deleted = 0;
+    for (const auto& [stem, files] : events) {
+        if (total <= limitBytes) break;
+        if (stem == keepStem) continue;
+        for (const auto& [path, size] : files) {
+            if (!fs::remove(path, error)) continue;
+            total -= size;
+            ++deleted;
+        }
+    }
+    return deleted;
+}

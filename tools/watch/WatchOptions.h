@@ -1,0 +1,24 @@
+// The command line of motion_watch.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct WatchOptions {
+    std::string config = "Config_Params.json";
+    std::string source; // empty: the configuration's video source
+    std::string output = "events";
+    double preSeconds = 2.0;
+    double postSeconds = 3.0;
+    std::string onEvent;                  // empty: no command
+    std::optional<long long> maxStorageMb; // empty: no limit
+    std::string regionMask;               // empty: the configuration's mask
+    bool help = false;
+};
+
+// The options, or nothing when the command line is wrong (an unknown option,
+// a missing or malformed value, a stray argument).
+std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv);
+
+// The synopsis and one line per option, for --help and after a wrong command line.
+const char* watchUsage();
