@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils
   clang libclang-rt-14-dev libomp-dev
+  python3 ffmpeg
 )
 
 missing=()

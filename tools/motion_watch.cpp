@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -46,9 +47,10 @@ bool prepareOutputDirectory(const fs::path& directory) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<WatchOptions> parsed = parseWatchOptions(argc, argv);
+    std::string error;
+    const std::optional<WatchOptions> parsed = parseWatchOptions(argc, argv, error);
     if (!parsed) {
-        std::fputs(watchUsage(), stderr);
+        std::fprintf(stderr, "motion_watch: %s\n%s", error.c_str(), watchUsage());
         return 2;
     }
     const WatchOptions& options = *parsed;
@@ -66,9 +68,11 @@ int main(int argc, char** argv) {
     const std::string source = options.source.empty() ? configuredSource : options.source;
     if (isFileDialogRequest(source)) return fail("the file dialog needs the demo program; name the video with --source");
 
-    // The library's own diagnostics (backends tried in turn, a stream that
-    // drops) would bury the lines that say what went wrong.
+    // The libraries' own diagnostics (backends tried in turn, every failed
+    // connection to a stream that dropped) would bury the lines that say
+    // what went wrong. A level the user sets for the decoder is kept.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
     FrameReader reader(source);
     const SourceOpening opening = reader.open();
     if (opening.failureMessage != nullptr) return fail("cannot open the video source " + source);

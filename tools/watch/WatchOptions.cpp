@@ -31,21 +31,31 @@ bool parseText(const char* text, std::string& value) {
     return !value.empty();
 }
 
-bool parseOption(const std::string& name, const char* value, WatchOptions& o) {
-    if (name == "--config") return parseText(value, o.config);
-    if (name == "--source") return parseText(value, o.source);
-    if (name == "--output") return parseText(value, o.output);
-    if (name == "--pre") return parseSeconds(value, maxPreSeconds, o.preSeconds);
-    if (name == "--post") return parseSeconds(value, HUGE_VAL, o.postSeconds);
-    if (name == "--on-event") return parseText(value, o.onEvent);
-    if (name == "--max-storage-mb") return parseMegabytes(value, o.maxStorageMb);
-    if (name == "--region-mask") return parseText(value, o.regionMask);
-    return false;
+struct OptionParser {
+    const char* name;
+    bool (*parse)(const char* value, WatchOptions& o);
+};
+
+const OptionParser optionParsers[] = {
+    {"--config", [](const char* v, WatchOptions& o) { return parseText(v, o.config); }},
+    {"--source", [](const char* v, WatchOptions& o) { return parseText(v, o.source); }},
+    {"--output", [](const char* v, WatchOptions& o) { return parseText(v, o.output); }},
+    {"--pre", [](const char* v, WatchOptions& o) { return parseSeconds(v, maxPreSeconds, o.preSeconds); }},
+    {"--post", [](const char* v, WatchOptions& o) { return parseSeconds(v, HUGE_VAL, o.postSeconds); }},
+    {"--on-event", [](const char* v, WatchOptions& o) { return parseText(v, o.onEvent); }},
+    {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
+    {"--region-mask", [](const char* v, WatchOptions& o) { return parseText(v, o.regionMask); }},
+};
+
+const OptionParser* findOption(const std::string& name) {
+    for (const OptionParser& option : optionParsers)
+        if (name == option.name) return &option;
+    return nullptr;
 }
 
 } // namespace
 
-std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv) {
+std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv, std::string& error) {
     WatchOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
@@ -53,8 +63,19 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv)
             options.help = true;
             continue;
         }
-        if (i + 1 >= argc || !parseOption(name, argv[i + 1], options)) return std::nullopt;
-        ++i;
+        const OptionParser* option = findOption(name);
+        if (option == nullptr) {
+            error = "unknown argument " + name;
+            return std::nullopt;
+        }
+        if (i + 1 >= argc) {
+            error = name + " needs a value";
+            return std::nullopt;
+        }
+        if (!option->parse(argv[++i], options)) {
+            error = "invalid value for " + name + ": " + argv[i];
+            return std::nullopt;
+        }
     }
     return options;
 }

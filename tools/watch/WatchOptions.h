@@ -17,8 +17,8 @@ struct WatchOptions {
 };
 
 // The options, or nothing when the command line is wrong (an unknown option,
-// a missing or malformed value, a stray argument).
-std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv);
+// a missing or malformed value, a stray argument); error then says what.
+std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv, std::string& error);
 
 // The synopsis and one line per option, for --help and after a wrong command line.
 const char* watchUsage();
