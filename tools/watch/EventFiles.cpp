@@ -41,17 +41,14 @@ EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
 
 void EventFiles::begin(int eventNumber, const std::tm& localStart) {
     currentStem = freeStem(directory, eventNumber, localStart);
-    framesWritten = 0;
     snapshot.release();
-    const fs::path clip = directory / (currentStem + clipExtension);
-    if (!writer.open(clip.string(), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true))
-        std::cerr << "motion_watch: cannot write the clip " << clip.string() << std::endl;
+    const fs::path path = directory / (currentStem + clipExtension);
+    if (!clip.open(path.string(), fps, frameSize))
+        std::cerr << "motion_watch: cannot write the clip " << path.string() << std::endl;
 }
 
 void EventFiles::write(const cv::Mat& frame) {
-    if (!writer.isOpened()) return;
-    writer.write(frame);
-    ++framesWritten;
+    clip.write(frame);
 }
 
 void EventFiles::keepSnapshot(const cv::Mat& frame) {
@@ -60,10 +57,9 @@ void EventFiles::keepSnapshot(const cv::Mat& frame) {
 
 EventFiles::Written EventFiles::finish() {
     Written written;
-    if (writer.isOpened()) {
-        writer.release();
+    if (clip.isOpen()) {
         written.clip = currentStem + clipExtension;
-        written.clipFrames = framesWritten;
+        written.clipFrames = clip.close();
     }
     const std::string snapshotName = currentStem + snapshotExtension;
     if (!snapshot.empty() && cv::imwrite((directory / snapshotName).string(), snapshot))

@@ -10,8 +10,9 @@
 // snapshot is a JPEG of the frame kept for it.
 #pragma once
 
+#include "tools/watch/ClipWriter.h"
+
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <ctime>
 #include <filesystem>
@@ -25,7 +26,7 @@ public:
     // gets one line on stderr; the event goes on without it.
     void begin(int eventNumber, const std::tm& localStart);
 
-    // Appends a frame to the clip.
+    // Appends a frame to the clip (held by reference; it is not changed later).
     void write(const cv::Mat& frame);
 
     // Makes frame the snapshot (held by reference; it is not changed later).
@@ -37,7 +38,7 @@ public:
         std::string snapshot; // file name; empty when not written
     };
 
-    // Finalises the clip and writes the snapshot.
+    // Finalises the clip (once every frame is encoded) and writes the snapshot.
     Written finish();
 
     // The shared name (without extension) of the files being written.
@@ -48,8 +49,7 @@ private:
     double fps;
     cv::Size frameSize;
     std::string currentStem;
-    cv::VideoWriter writer;
-    long long framesWritten = 0;
+    ClipWriter clip;
     cv::Mat snapshot;
 };
 
