@@ -4,8 +4,9 @@
 # one event whose clip reaches back to the start of the file and that takes
 # in a short pause, one on its own whose pre-capture overlaps the previous
 # event's frames, and one that runs to the end of the file. The event command
-# sees every log line; with --max-storage-mb 0 only the newest event's files
-# stay, while the log keeps all lines.
+# sees every log line, and each failing command is reported; with
+# --max-storage-mb 0 only the newest event's files stay, while the log keeps
+# all lines.
 source "$(dirname "$0")/../e2e/lib.sh"
 
 e2e_make_workdir
@@ -22,8 +23,9 @@ grep -q '"startFrame":[0-9]*,"endFrame":339,' out/events.jsonl || e2e_fail "no e
 cmp -s stdout.txt out/events.jsonl || e2e_fail "stdout differs from the events log"
 cmp -s hook.txt out/events.jsonl || e2e_fail "the event command did not get every line"
 
-"$MOTION_WATCH" --source scheduled.avi --output limited --max-storage-mb 0 >/dev/null 2>&1 ||
+"$MOTION_WATCH" --source scheduled.avi --output limited --max-storage-mb 0 --on-event 'exit 3' >/dev/null 2>stderr.txt ||
     e2e_fail "motion_watch --max-storage-mb ended with status $?"
+[ "$(grep -c 'command failed with status 3' stderr.txt)" -eq 6 ] || e2e_fail "failing commands not reported"
 last=$(sed -n 's/.*"type":"end".*"clip":"\([^"]*\)\.avi".*/\1/p' limited/events.jsonl | tail -n 1)
 [ "$(ls limited | sort | tr '\n' ' ')" = "$last.avi $last.jpg events.jsonl " ] ||
     e2e_fail "after pruning: $(ls limited | tr '\n' ' ') (newest event $last)"

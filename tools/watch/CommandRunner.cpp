@@ -1,5 +1,6 @@
 #include "tools/watch/CommandRunner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -80,7 +81,7 @@ void await(pid_t pid, Clock::time_point deadline) {
             kill(-pid, SIGKILL);
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            report("still running after 30 s, stopped");
+            report("still running at its time limit, stopped");
             return;
         }
         poll(nullptr, 0, pollMilliseconds);
@@ -99,6 +100,7 @@ CommandRunner::~CommandRunner() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         closing = true;
+        finalDeadline = Clock::now() + timeLimit;
     }
     changed.notify_all();
     worker.join();
@@ -119,18 +121,24 @@ void CommandRunner::submit(const std::string& line) {
 void CommandRunner::work() {
     for (;;) {
         std::string line;
+        Clock::time_point deadline;
         {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [&] { return !waiting.empty() || closing; });
             if (waiting.empty()) return;
+            deadline = std::min(Clock::now() + timeLimit, finalDeadline);
+            if (Clock::now() >= deadline) {
+                report("not run for " + std::to_string(waiting.size()) + " lines: the watcher is ending");
+                return;
+            }
             line = std::move(waiting.front());
             waiting.pop_front();
         }
-        run(line);
+        run(line, deadline);
     }
 }
 
-void CommandRunner::run(const std::string& line) const {
+void CommandRunner::run(const std::string& line, Clock::time_point deadline) const {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         report("could not be started (no pipe)");
@@ -143,7 +151,6 @@ void CommandRunner::run(const std::string& line) const {
         report("could not be started");
         return;
     }
-    const Clock::time_point deadline = Clock::now() + timeLimit;
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
     feed(fds[1], line + "\n", deadline);
     close(fds[1]);

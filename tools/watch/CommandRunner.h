@@ -8,9 +8,11 @@
 // the order of the lines. A command still running after 30 seconds is
 // killed with everything it started; a failure is reported on stderr. When
 // commands fall so far behind that 8 lines wait, further lines are dropped
-// with a report instead of piling up.
+// with a report instead of piling up. When the watcher ends, the waiting
+// lines get 30 seconds in all; what is left then is reported and dropped.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -20,7 +22,7 @@
 class CommandRunner {
 public:
     explicit CommandRunner(std::string command);
-    // Runs the lines still waiting (each under the same time limit), then returns.
+    // Runs the lines still waiting, for at most 30 seconds in all, then returns.
     ~CommandRunner();
     CommandRunner(const CommandRunner&) = delete;
     CommandRunner& operator=(const CommandRunner&) = delete;
@@ -28,13 +30,16 @@ public:
     void submit(const std::string& line);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void work();
-    void run(const std::string& line) const;
+    void run(const std::string& line, Clock::time_point deadline) const;
 
     const std::string command;
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<std::string> waiting;
     bool closing = false;
+    Clock::time_point finalDeadline = Clock::time_point::max();
     std::thread worker;
 };
