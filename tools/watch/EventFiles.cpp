@@ -70,29 +70,28 @@ EventFiles::Written EventFiles::finish() {
     return written;
 }
 
-int pruneEventFiles(const fs::path& directory, unsigned long long limitBytes, const std::string& keepStem) {
+void pruneEventFiles(const fs::path& directory, unsigned long long limitBytes, const std::string& keepStem) {
     // Files by event, events in name order: the oldest first.
     std::map<std::string, std::vector<std::pair<fs::path, unsigned long long>>> events;
     unsigned long long total = 0;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+    // Not the range-for: its increment throws when the directory goes away.
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const fs::directory_entry& entry = *it;
         std::smatch match;
         const std::string name = entry.path().filename().string();
-        if (!std::regex_match(name, match, eventFileName) || !entry.is_regular_file(error)) continue;
-        const unsigned long long size = entry.file_size(error);
-        if (error) continue;
+        std::error_code fileError;
+        if (!std::regex_match(name, match, eventFileName) || !entry.is_regular_file(fileError)) continue;
+        const unsigned long long size = entry.file_size(fileError);
+        if (fileError) continue;
         events[match[1]].emplace_back(entry.path(), size);
         total += size;
     }
-    int deleted = 0;
     for (const auto& [stem, files] : events) {
         if (total <= limitBytes) break;
         if (stem == keepStem) continue;
         for (const auto& [path, size] : files) {
-            if (!fs::remove(path, error)) continue;
-            total -= size;
-            ++deleted;
+            if (fs::remove(path, error)) total -= size;
         }
     }
-    return deleted;
 }

@@ -55,6 +55,5 @@ private:
 
 // Deletes the clips and snapshots of the oldest events in directory (by
 // name, which sorts by time) until the event files there total at most
-// limitBytes. Never the files named keepStem, nor any other file. Returns
-// the number of files deleted.
-int pruneEventFiles(const std::filesystem::path& directory, unsigned long long limitBytes, const std::string& keepStem);
+// limitBytes. Never the files named keepStem, nor any other file.
+void pruneEventFiles(const std::filesystem::path& directory, unsigned long long limitBytes, const std::string& keepStem);

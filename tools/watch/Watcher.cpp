@@ -38,15 +38,13 @@ Watcher::Watcher(const WatchOptions& options, MotionDetector& detector, FrameRea
 int Watcher::run() {
     Clock::time_point lastFrameAt = Clock::now();
     bool lost = false;
-    while (!watch::stopRequested()) {
+    bool fileEnded = false;
+    while (!fileEnded && !watch::stopRequested()) {
         TimedFrame frame;
         const FrameReader::Result result = reader.next(frame, frameWait);
         if (result == FrameReader::Result::Ended) {
-            endRunningEvent(false);
-            progress.finish(framesSeen, tracker.event().number);
-            return 0;
-        }
-        if (result == FrameReader::Result::Frame) {
+            fileEnded = true;
+        } else if (result == FrameReader::Result::Frame) {
             process(frame);
             lastFrameAt = Clock::now();
             lost = false;
@@ -56,7 +54,7 @@ int Watcher::run() {
             std::cerr << "Video source lost, reopening" << std::endl;
         }
     }
-    endRunningEvent(true);
+    endRunningEvent(!fileEnded);
     progress.finish(framesSeen, tracker.event().number);
     return 0;
 }
