@@ -7,7 +7,8 @@
 # sees every log line, and each failing command is reported; with
 # --max-storage-mb 0 only the newest event's files stay, while the log keeps
 # all lines.
-source "$(dirname "$0")/../e2e/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e/lib.sh"
 
 e2e_make_workdir
 e2e_make_video scheduled.avi --frames 340 --fps 10 --schedule 0-50,58-110,200-250,300-340
@@ -16,7 +17,7 @@ e2e_write_config unused.avi
 
 "$MOTION_WATCH" --source scheduled.avi --output out --pre 4 --post 3 --on-event 'cat >> hook.txt' \
     >stdout.txt 2>stderr.txt || e2e_fail "motion_watch ended with status $?"
-/usr/bin/python3 "$(dirname "$0")/check_events.py" trace.jsonl out 4 3 10 "$PROBE_VIDEO" scheduled.avi ||
+/usr/bin/python3 "$here/check_events.py" trace.jsonl out 4 3 10 "$PROBE_VIDEO" scheduled.avi ||
     e2e_fail "events differ from the rule"
 [ "$(grep -c '"type":"end"' out/events.jsonl)" -eq 3 ] || e2e_fail "the schedule no longer gives three events"
 grep -q '"startFrame":[0-9]*,"endFrame":339,' out/events.jsonl || e2e_fail "no event ends with the file"
