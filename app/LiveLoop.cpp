@@ -2,6 +2,7 @@
 
 #include "app/Overlay.h"
 #include "app/Recorder.h"
+#include "app/Shutdown.h"
 #include "detector/MotionDetector.h"
 
 #include <opencv2/highgui.hpp>
@@ -10,7 +11,7 @@
 
 #include <chrono>
 #include <iostream>
-#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -22,8 +23,8 @@ constexpr const char* inputWindow = "INPUT VIDEO";
 constexpr const char* maskWindow = "MOTION MASK";
 
 constexpr int keyEscape = 27;
-constexpr int keySpace = 32;
-constexpr int keyRecord = 114; // lower-case r only
+constexpr int keyReset = ' ';
+constexpr int keyRecord = 'r'; // lower case only
 
 // Between reads that deliver nothing the keyboard is polled this long, which
 // is also the pause that keeps the retries from spinning.
@@ -44,6 +45,25 @@ void drawProcessingTime(cv::Mat& frame, long long milliseconds) {
                     overlayRed);
 }
 
+// A window closed with its close button is gone (showing into it again would
+// make a new one), so the question is asked right after the keyboard poll,
+// where the toolkit handles the request, and before the next show.
+bool aWindowWasClosed() {
+    for (const char* name : {inputWindow, maskWindow})
+        if (cv::getWindowProperty(name, cv::WND_PROP_VISIBLE) < 1.0) return true;
+    return false;
+}
+
+// ESC, a stop signal and a closed window all end the program the same way.
+bool endRequested(int key) {
+    return key == keyEscape || stopRequested() || aWindowWasClosed();
+}
+
+void actOnKey(int key, MotionDetector& detector, Recorder& recorder) {
+    if (key == keyReset) detector.reset();
+    if (key == keyRecord) recorder.toggle();
+}
+
 int shutDown(Recorder& recorder) {
     cv::destroyAllWindows();
     recorder.stop();
@@ -62,8 +82,10 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
     cv::Mat maskImage(height, width, CV_8UC1);
     Recorder recorder(cv::Size(width, height));
     SystemPacingClock pacingClock;
-    std::optional<steady_clock::time_point> nothingSince;
-    system_clock::time_point lastPassTime = system_clock::now();
+    bool stalled = false; // no usable frame since the first failed read
+    steady_clock::time_point stalledSince;
+    std::string mismatch; // why the last frame that came was unusable
+    steady_clock::time_point lastPassTime = steady_clock::now();
 
     for (;;) {
         capture >> frame;
@@ -71,19 +93,26 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
             // An empty read at the end of a file only needs the rewind and an
             // immediate retry; only a source that keeps failing is waited on.
             if (frame.empty()) rewindAtEndOfStream(sourceText, capture);
-            if (!nothingSince) {
-                nothingSince = steady_clock::now();
+            else mismatch = describeFrameMismatch(frame, source);
+            if (!stalled) {
+                stalled = true;
+                stalledSince = steady_clock::now();
                 continue;
             }
-            if (steady_clock::now() - *nothingSince >= std::chrono::seconds(noFrameLimitSeconds)) {
-                std::cout << "No frame from the video source for " << noFrameLimitSeconds << " seconds, ending"
-                          << std::endl;
+            if (steady_clock::now() - stalledSince >= std::chrono::seconds(noFrameLimitSeconds)) {
+                if (mismatch.empty())
+                    std::cout << "No frame from the video source for " << noFrameLimitSeconds << " seconds, ending"
+                              << std::endl;
+                else std::cout << mismatch << ", ending" << std::endl;
                 return shutDown(recorder);
             }
-            if (cv::waitKey(emptyReadPollMilliseconds) == keyEscape) return shutDown(recorder);
+            const int key = cv::waitKey(emptyReadPollMilliseconds);
+            if (endRequested(key)) return shutDown(recorder);
+            actOnKey(key, detector, recorder);
             continue;
         }
-        nothingSince.reset();
+        stalled = false;
+        mismatch.clear();
 
         const system_clock::time_point t0 = system_clock::now();
         cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
@@ -103,11 +132,10 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
         cv::imshow(maskWindow, maskImage);
 
         const int key = cv::waitKey(1);
-        if (key == keyEscape) return shutDown(recorder);
-        if (key == keySpace) detector.reset();
-        if (key == keyRecord) recorder.toggle();
+        if (endRequested(key)) return shutDown(recorder);
+        actOnKey(key, detector, recorder);
 
         paceSource(sourceText, source.sourceFps, lastPassTime, pacingClock);
-        lastPassTime = system_clock::now();
+        lastPassTime = steady_clock::now();
     }
 }

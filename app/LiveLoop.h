@@ -4,7 +4,8 @@
 // draws the reported objects and the processing time onto it, hands it to a
 // running recording, shows it beside the motion mask, acts on the key
 // pressed (ESC ends, space resets the detector, r starts or stops a
-// recording) and, for a file, waits out the rest of the frame period.
+// recording) and, for a file, waits out the rest of the frame period. A stop
+// signal (see Shutdown.h) or a window closed by the user ends it as ESC does.
 #pragma once
 
 #include "app/VideoSource.h"
@@ -18,7 +19,9 @@ class MotionDetector;
 constexpr int noFrameLimitSeconds = 5;
 
 // Creates the windows "INPUT VIDEO" and "MOTION MASK" side by side and runs
-// the loop on the opened source. Returns the exit status: -1 on ESC and when
-// the source stops delivering frames.
+// the loop on the opened source. Returns the exit status: -1 on every way
+// out (ESC, a stop signal, a closed window, a source that stops delivering
+// usable frames), each after the windows are closed and a running recording
+// is finalised.
 int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
                 MotionDetector& detector);

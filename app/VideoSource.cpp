@@ -1,18 +1,18 @@
 #include "app/VideoSource.h"
 
-#include "app/FilePicker.h"
-
+#include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
 constexpr const char* cameraNotOpen = "Camera not open";
 constexpr const char* videoFileNotOpen = "Video file not open";
 
-bool openFile(const std::string& text, cv::VideoCapture& capture) {
-    if (isFileDialogRequest(text)) return openVideoFileDialog(capture);
+bool openFile(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
+    if (isFileDialogRequest(text)) return picker != nullptr && picker(capture);
     return capture.open(text, cv::CAP_ANY);
 }
 
@@ -40,10 +40,10 @@ double clampSourceFps(double reportedFps) {
     return 30.0;
 }
 
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture) {
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
     SourceOpening opening;
     if (sourceKind(text) == SourceKind::File) {
-        if (!openFile(text, capture)) {
+        if (!openFile(text, capture, picker)) {
             opening.failureMessage = videoFileNotOpen;
             return opening;
         }
@@ -63,6 +63,13 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
 
 bool isUsableFrame(const cv::Mat& frame, const SourceOpening& source) {
     return frame.cols == source.frameWidth && frame.rows == source.frameHeight && frame.type() == CV_8UC3;
+}
+
+std::string describeFrameMismatch(const cv::Mat& frame, const SourceOpening& source) {
+    const auto size = [](int width, int height) { return std::to_string(width) + "x" + std::to_string(height); };
+    return "Frames from the video source are " + size(frame.cols, frame.rows) + " " + cv::typeToString(frame.type()) +
+           " instead of " + size(source.frameWidth, source.frameHeight) + " " + cv::typeToString(CV_8UC3) +
+           " as at opening";
 }
 
 void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture) {

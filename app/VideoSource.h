@@ -43,23 +43,33 @@ struct SourceOpening {
     double sourceFps = 0.0; // files only: the pacing rate
 };
 
-// Opens capture on the source the text names (with the file picker for the
-// reserved text). On failure the message is "Camera not open" or
-// "Video file not open".
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture);
+// Lets the user choose a video file and opens capture on it; returns whether
+// capture is open afterwards. Programs with a desktop pass one (see
+// app/FilePicker.h); the video source itself needs no window system.
+using FilePicker = bool (*)(cv::VideoCapture& capture);
+
+// Opens capture on the source the text names; the reserved text asks picker
+// for the file, and fails without one. On failure the message is
+// "Camera not open" or "Video file not open".
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker = nullptr);
 
 // Whether a frame read from the source has the size it opened with and
 // 8-bit BGR pixels; any other frame is treated as missing.
 bool isUsableFrame(const cv::Mat& frame, const SourceOpening& source);
 
+// For a frame that is not empty but not usable either: "Frames from the
+// video source are 640x480 CV_8UC1 instead of 320x240 CV_8UC3 as at opening".
+std::string describeFrameMismatch(const cv::Mat& frame, const SourceOpening& source);
+
 // After an empty read: a file is repositioned to its frame with index 1 (the
 // second frame), so playback loops; a camera is left alone.
 void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture);
 
-// The clock the pacing reads and sleeps on: the wall clock for the elapsed
-// time, a monotonic clock for the sleeps. Tests substitute a clock they drive.
+// The clock the pacing reads and sleeps on: a monotonic one, so that steps
+// of the wall clock (a resumed laptop, a time server's correction) neither
+// hold playback up nor rush it. Tests substitute a clock they drive.
 struct SystemPacingClock {
-    std::chrono::system_clock::time_point now() const { return std::chrono::system_clock::now(); }
+    std::chrono::steady_clock::time_point now() const { return std::chrono::steady_clock::now(); }
     void sleepOneMillisecond() const {
         std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
     }
@@ -67,16 +77,16 @@ struct SystemPacingClock {
 
 // Holds a file's playback to its frame rate: returns once one frame period
 // (1e6 / sourceFps microseconds) has passed since lastPassTime, sleeping in
-// 1 ms steps. A pass that already took longer is not made up for. Cameras
-// are never paced.
+// 1 ms steps. A pass that already took longer (minutes or days, when the
+// program was stopped) is not made up for. Cameras are never paced.
 template <class Clock>
-void paceSource(const std::string& text, double sourceFps, std::chrono::system_clock::time_point lastPassTime,
+void paceSource(const std::string& text, double sourceFps, std::chrono::steady_clock::time_point lastPassTime,
                 Clock& clock) {
     if (sourceKind(text) != SourceKind::File) return;
     const double periodMicroseconds = 1000000.0 / sourceFps;
     const auto elapsedMicroseconds = [&] {
         using std::chrono::microseconds;
-        return static_cast<int32_t>(std::chrono::duration_cast<microseconds>(clock.now() - lastPassTime).count());
+        return static_cast<int64_t>(std::chrono::duration_cast<microseconds>(clock.now() - lastPassTime).count());
     };
     while (periodMicroseconds > elapsedMicroseconds()) clock.sleepOneMillisecond();
 }

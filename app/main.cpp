@@ -1,8 +1,12 @@
 // Entry point of the motion detector demo: prints the banner, reads
 // Config_Params.json from the working directory, opens the video source it
-// names and runs the live loop. Command-line arguments are ignored; every way
-// out returns -1.
+// names, makes sure there is a display for the windows and runs the live
+// loop. Command-line arguments are ignored; every way out returns -1.
+#include "app/Display.h"
+#include "app/FilePicker.h"
 #include "app/LiveLoop.h"
+#include "app/QuietLibraries.h"
+#include "app/Shutdown.h"
 #include "app/VideoSource.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
@@ -68,11 +72,19 @@ int failStartup(const char* message) {
 
 int main(int, char** argv) {
     restartWithShortSpinning(argv);
+    installStopSignals();
+    ignoreBrokenPipe();
+    quietLibraryLogging();
     printBanner();
     if (!readConfiguration(configFilePath, detector, videoSourceInitString))
         return failStartup("Configuration params not read");
-    const SourceOpening source = openVideoSource(videoSourceInitString, capture);
+    // The display is asked for just before the first thing that needs it
+    // (the file picker, else the windows), so that the configuration and a
+    // plain source are still checked on a machine without one.
+    if (isFileDialogRequest(videoSourceInitString) && !displayReachable()) return failStartup(noDisplayMessage);
+    const SourceOpening source = openVideoSource(videoSourceInitString, capture, openVideoFileDialog);
     if (source.failureMessage != nullptr) return failStartup(source.failureMessage);
+    if (!displayReachable()) return failStartup(noDisplayMessage);
     frameWidth = source.frameWidth;
     frameHeight = source.frameHeight;
     return runLiveLoop(capture, videoSourceInitString, source, detector);

@@ -1,9 +1,11 @@
 #include "config/ConfigReader.h"
 
 #include "detector/MotionDetector.h"
+#include "detector/parameters/Parameters.h"
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <ios>
@@ -36,40 +38,27 @@ int readInt(const json& value) {
     return value.get<int>(); // booleans; any other type throws
 }
 
-ConfigParams readParams(const json& c) {
-    ConfigParams p;
-    p.pixelDeviation = c.at("pixel_deviation").get<double>();
-    p.alphaCoeff = c.at("alpha_coeff").get<double>();
-    p.maxObjectWidth = readInt(c.at("max_object_width"));
-    p.minObjectWidth = readInt(c.at("min_object_width"));
-    p.maxObjectHeight = readInt(c.at("max_object_height"));
-    p.minObjectHeight = readInt(c.at("min_object_height"));
-    p.minObjectVelocity = c.at("min_object_velocity").get<double>();
-    p.maxObjectVelocity = c.at("max_object_velocity").get<double>();
-    p.numThreads = readInt(c.at("num_threads"));
-    p.trackDetectionCriterion = readInt(c.at("track_detection_criterion"));
-    p.trackResetCriterion = readInt(c.at("track_reset_criterion"));
-    p.minDistanceBetweenObjects = readInt(c.at("min_distance_between_objects"));
-    p.scaleFactor = readInt(c.at("scale_factor"));
-    p.numGaussElements = readInt(c.at("num_gauss_elements_in_pixel_model"));
-    return p;
+using motion::parameterTable;
+using motion::Parameter;
+using ParameterList = std::array<double, parameterTable.size()>;
+
+// A double key accepts any number and refuses booleans; an optional key
+// that is absent takes its default.
+double readValue(const json& config, const Parameter& parameter) {
+    const bool absent = !config.contains(parameter.key);
+    if (absent && parameter.presence == motion::Presence::optional) return parameter.defaultValue;
+    const json& value = config.at(parameter.key);
+    return parameter.isInteger() ? readInt(value) : value.get<double>();
 }
 
-void applyParams(const ConfigParams& p, MotionDetector& detector) {
-    detector.setParam(PIXEL_DEVIATION, p.pixelDeviation);
-    detector.setParam(ALPHA_COEFF, p.alphaCoeff);
-    detector.setParam(MAX_OBJECT_WIDTH, p.maxObjectWidth);
-    detector.setParam(MIN_OBJECT_WIDTH, p.minObjectWidth);
-    detector.setParam(MAX_OBJECT_HEIGHT, p.maxObjectHeight);
-    detector.setParam(MIN_OBJECT_HEIGHT, p.minObjectHeight);
-    detector.setParam(MIN_OBJECT_VELOCITY, p.minObjectVelocity);
-    detector.setParam(MAX_OBJECT_VELOCITY, p.maxObjectVelocity);
-    detector.setParam(NUM_THREADS, p.numThreads);
-    detector.setParam(TRACK_DETECTION_CRITERION, p.trackDetectionCriterion);
-    detector.setParam(TRACK_RESET_CRITERION, p.trackResetCriterion);
-    detector.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, p.minDistanceBetweenObjects);
-    detector.setParam(SCALE_FACTOR, p.scaleFactor);
-    detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, p.numGaussElements);
+ParameterList readParams(const json& config) {
+    ParameterList values{};
+    for (size_t k = 0; k < parameterTable.size(); ++k) values[k] = readValue(config, parameterTable[k]);
+    return values;
+}
+
+void applyParams(const ParameterList& values, MotionDetector& detector) {
+    for (size_t k = 0; k < parameterTable.size(); ++k) detector.setParam(parameterTable[k].id, values[k]);
 }
 
 } // namespace

@@ -8,7 +8,7 @@ PACKAGES=(
   g++ cmake make pkg-config
   libopencv-dev qtbase5-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
-  xvfb xdotool imagemagick x11-utils
+  xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
   python3 ffmpeg
 )

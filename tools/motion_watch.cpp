@@ -11,20 +11,18 @@
 // the region mask, the source and the output directory (status 1), each
 // with one line on stderr. A file source ends with status 0 at its end; a
 // live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
+#include "app/QuietLibraries.h"
+#include "app/Shutdown.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 #include "tools/watch/EventLog.h"
 #include "tools/watch/FrameReader.h"
-#include "tools/watch/StopSignals.h"
 #include "tools/watch/WatchOptions.h"
 #include "tools/watch/Watcher.h"
-
-#include <opencv2/core/utils/logger.hpp>
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -58,8 +56,8 @@ int main(int argc, char** argv) {
         std::fputs(watchUsage(), stdout);
         return 0;
     }
-    watch::ignoreBrokenPipe();
-    watch::installStopSignals();
+    ignoreBrokenPipe();
+    installStopSignals();
 
     MotionDetector detector;
     std::string configuredSource;
@@ -70,9 +68,8 @@ int main(int argc, char** argv) {
 
     // The libraries' own diagnostics (backends tried in turn, every failed
     // connection to a stream that dropped) would bury the lines that say
-    // what went wrong. A level the user sets for the decoder is kept.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    // what went wrong.
+    quietLibraryLogging();
     FrameReader reader(source);
     const SourceOpening opening = reader.open();
     if (opening.failureMessage != nullptr) return fail("cannot open the video source " + source);

@@ -5,6 +5,8 @@
 #   MOTION_DEMO       the program under test
 #   MAKE_TEST_VIDEO   the synthetic video generator (tests/tools/make_test_video.cpp)
 #   PROBE_VIDEO       the video inspector (tests/e2e/probe_video.cpp)
+#   CLOSE_WINDOW      sends a window the close request of its close button
+#                     (tests/e2e/close_window.cpp)
 #   E2E_SAMPLES_DIR   the repository's samples/ (vtest.avi, when fetched)
 #   E2E_TMP_DIR       where working directories are created
 #   E2E_TIMEOUT_SCALE optional factor for every readiness timeout (default 1)
@@ -154,7 +156,10 @@ e2e_start_xvfb() {
     mkfifo "$fifo"
     # -displayfd lets the server choose a free display number and report it
     # once it accepts connections: no guessing, no race between parallel tests.
-    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # -noreset: by default the server resets whenever its last client leaves
+    # and refuses connections meanwhile, which a test that starts the program
+    # again at once would run into.
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     E2E_XVFB_PID=$!
     read -r -t "$(awk -v s="$E2E_TIMEOUT_SCALE" 'BEGIN { print 30 * s }')" display <"$fifo" || true
     rm -f "$fifo"

@@ -39,3 +39,4 @@ e2e_check "playback does not go on" e2e_wait_until 30 square_went_back
 grep -q "No frame" "$E2E_WORKDIR/stdout.txt" && e2e_fail "gave up on the damaged file"
 
 e2e_escape_ends_program "$input" "playing a damaged file"
+[ ! -s "$E2E_WORKDIR/stderr.txt" ] || e2e_fail "stderr: $(cat "$E2E_WORKDIR/stderr.txt")"

@@ -34,5 +34,6 @@ moved() { [ "$(e2e_square_left "$ix" $((iy + 120)) 320)" != "$before" ]; }
 e2e_check "the video stopped after the failed recording" e2e_wait_until 10 moved
 
 e2e_escape_ends_program "$input" "after failed recordings"
+[ ! -s "$E2E_WORKDIR/stderr.txt" ] || e2e_fail "stderr: $(cat "$E2E_WORKDIR/stderr.txt")"
 [ -z "$(find "$E2E_WORKDIR" -name 'record_*')" ] || e2e_fail "a recording file appeared: $(find "$E2E_WORKDIR" -name 'record_*')"
 [ "$(grep -cv -E "$pattern" "$E2E_WORKDIR/stdout.txt")" -eq 6 ] || e2e_fail "unexpected lines besides the banner: $(cat "$E2E_WORKDIR/stdout.txt")"

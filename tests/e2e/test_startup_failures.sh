@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Start-up failures: the exact banner, then one line, about one second's
-# wait and status 255, before any window exists (so no display is needed).
+# wait and status 255, before any window exists (so no display is needed),
+# and nothing at all on stderr. Without a display, a source that opens gets
+# a line of its own.
 source "$(dirname "$0")/lib.sh"
-unset DISPLAY
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 e2e_make_workdir
 expected="$E2E_WORKDIR/expected.txt"
@@ -34,6 +36,7 @@ expect_failure() {
         e2e_fail "output differs from banner + \"$message\""
     }
     [ "$E2E_APP_STATUS" -eq 255 ] || e2e_fail "status $E2E_APP_STATUS, expected 255"
+    [ ! -s "$E2E_WORKDIR/stderr.txt" ] || e2e_fail "stderr after \"$message\": $(cat "$E2E_WORKDIR/stderr.txt")"
     # The wait follows the line: at least a second in all, and not much more
     # after the line showed up (the polling itself takes a little).
     e2e_float_between "$total" 0.95 60 || e2e_fail "ended $total s after start, expected a one-second wait"
@@ -66,3 +69,13 @@ for text in "a.mp" "" "-" "99"; do
     e2e_write_config "$text"
     expect_failure "Camera not open"
 done
+
+e2e_write_config whole.avi
+no_display="No display: run this program in a desktop session, or see scripts/demo.sh"
+e2e_log "a video that opens, without a display"
+expect_failure "$no_display"
+e2e_log "a display that cannot be reached"
+DISPLAY=:4093 expect_failure "$no_display"
+e2e_log "the file dialog, without a display"
+e2e_write_config "open file dialog"
+expect_failure "$no_display"

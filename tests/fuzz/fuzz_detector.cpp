@@ -129,8 +129,8 @@ private:
         }
         const int w = lastWidth, h = lastHeight;
         const bool withRegionMask = in.ConsumeBool();
-        const int oldWidth = A::width(detector), oldHeight = A::height(detector);
-        const int factor = A::scaleFactor(detector);
+        const int oldWidth = stagesOf(detector).width, oldHeight = stagesOf(detector).height;
+        const int factor = int(detector.getParam(SCALE_FACTOR));
         const bool acceptable = validSide(w) && validSide(h) && w % factor == 0 && h % factor == 0;
         const size_t pixels = acceptable ? size_t(w) * size_t(h) : 1;
         const size_t scaledPixels = pixels / (size_t(factor) * factor);
@@ -148,16 +148,16 @@ private:
         const bool accepted =
             detector.processFrame(frame.data(), w, h, withRegionMask ? regionMask.data() : nullptr);
         if (accepted != acceptable) require("frame accepted or refused against its size", "processFrame");
-        if (accepted && (A::width(detector) != w || A::height(detector) != h))
+        if (accepted && (stagesOf(detector).width != w || stagesOf(detector).height != h))
             require("accepted frame size not taken over", "processFrame");
-        if (!accepted && (A::width(detector) != oldWidth || A::height(detector) != oldHeight))
+        if (!accepted && (stagesOf(detector).width != oldWidth || stagesOf(detector).height != oldHeight))
             require("refused frame changed the geometry", "processFrame");
         require(brokenInvariant(detector), "processFrame");
     }
 
     void getMotionMask() {
         constexpr uint8_t untouched = 0x5a;
-        const size_t size = size_t(A::width(detector)) * size_t(A::height(detector));
+        const size_t size = size_t(stagesOf(detector).width) * size_t(stagesOf(detector).height);
         std::vector<uint8_t> out(size == 0 ? 16 : size, size == 0 ? untouched : 0);
         detector.getMotionMask(out.data());
         for (uint8_t byte : out) {

@@ -206,16 +206,17 @@ int main(int argc, char** argv) {
 
         scene.render(f, frame);
         const bool masked = (f / regionMaskEvery) % 2 == 1;
-        const uint8_t* region = masked ? rightTwoThirds(A::scaleFactor(detector)).data() : nullptr;
+        const uint8_t* region = masked ? rightTwoThirds(int(detector.getParam(SCALE_FACTOR))).data() : nullptr;
         accepted += detector.processFrame(frame.data(), width, height, region);
         detector.getMotionMask(motionMask.data());
         const std::vector<DetectedObject> objects = detector.getObjects();
 
         const std::string broken = brokenObjects(objects);
         if (!broken.empty()) fail(f, broken);
-        peakTracks = std::max(peakTracks, A::tracks(detector).size());
+        const size_t trackCount = stagesOf(detector).tracker.tracks().size();
+        peakTracks = std::max(peakTracks, trackCount);
         peakObjects = std::max(peakObjects, objects.size());
-        if (A::tracks(detector).size() > maxTracks) fail(f, std::to_string(A::tracks(detector).size()) + " tracks");
+        if (trackCount > maxTracks) fail(f, std::to_string(trackCount) + " tracks");
         if (f % 100 == 0) {
             const std::string invariant = brokenInvariant(detector);
             if (!invariant.empty()) fail(f, invariant);

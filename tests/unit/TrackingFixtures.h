@@ -1,9 +1,11 @@
 // Blobs and tracks for the tracking tests, built field by field.
 #pragma once
 
-#include "detector/MotionDetector.h"
+#include "detector/tracking/Track.h"
 
 #include <limits>
+
+namespace motion {
 
 // A blob with a box of w x h pixels centred on (cx, cy), count pixels of mean
 // grey 100.
@@ -24,15 +26,7 @@ inline Blob blobAt(float cx, float cy, int w = 10, int h = 10, int count = 100) 
 // default maximum velocity of 20.
 inline Track trackOn(const Blob& b) {
     Track t{};
-    t.x0 = b.x0;
-    t.y0 = b.y0;
-    t.x1 = b.x1;
-    t.y1 = b.y1;
-    t.pixelCount = b.pixelCount;
-    t.intensitySum = b.intensitySum;
-    t.label = b.label;
-    t.centroidX = b.centroidX;
-    t.centroidY = b.centroidY;
+    t.blob = b;
     t.objectId = -1;
     t.prevCentroidX = t.prevCentroidY = std::numeric_limits<float>::infinity();
     t.varianceX = t.varianceY = 3600.0f;
@@ -46,3 +40,5 @@ inline Track movingTrackOn(const Blob& b, float dx, float dy) {
     t.prevCentroidY = b.centroidY - dy;
     return t;
 }
+
+} // namespace motion

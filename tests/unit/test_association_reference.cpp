@@ -1,8 +1,9 @@
 // Track association against a plain reference that keeps the full score
 // matrix and erases committed pairs from both families of candidate lists,
 // on random crowded scenes where many tracks contest the same blobs.
-#include "DetectorAccess.h"
 #include "TrackingFixtures.h"
+#include "detector/tracking/MatchScore.h"
+#include "detector/tracking/Tracker.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@
 #include <random>
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
@@ -24,14 +25,16 @@ void eraseFirst(std::vector<int>& list, int value) {
 
 // Scoring, resolution and founding with the working data as a dense matrix
 // and explicit lists; coasting with moderate velocities only.
-std::vector<Track> referenceUpdate(const MotionDetector& d, std::vector<Track> tracks, const std::vector<Blob>& blobs,
-                                   double maxVelocity, int resetCriterion) {
+std::vector<Track> referenceUpdate(std::vector<Track> tracks, const std::vector<Blob>& blobs,
+                                   const TrackingSettings& settings) {
+    const double maxVelocity = settings.maxObjectVelocity;
+    const int resetCriterion = settings.resetCriterion;
     const size_t T = tracks.size(), B = blobs.size();
     std::vector<float> score(T * B, 0.0f);
     std::vector<std::vector<int>> trackCand(T), blobCand(B);
     for (size_t i = 0; i < T; ++i)
         for (size_t j = 0; j < B; ++j) {
-            const float s = A::matchScore(d, blobs[j], tracks[i]);
+            const float s = matchScore(blobs[j], tracks[i]);
             if (s > 0.5) {
                 score[i * B + j] = s;
                 trackCand[i].push_back(int(j));
@@ -56,13 +59,13 @@ std::vector<Track> referenceUpdate(const MotionDetector& d, std::vector<Track> t
             }
             float nearest = INFINITY;
             for (int j : ties) {
-                const double dx = tracks[i].centroidX - blobs[size_t(j)].centroidX;
-                const double dy = tracks[i].centroidY - blobs[size_t(j)].centroidY;
+                const double dx = tracks[i].blob.centroidX - blobs[size_t(j)].centroidX;
+                const double dy = tracks[i].blob.centroidY - blobs[size_t(j)].centroidY;
                 const float dist = float(dx * dx + dy * dy);
                 if (dist < nearest) nearest = dist, b = j;
             }
         }
-        A::updateTrack(d, tracks[i], blobs[size_t(b)]);
+        correct(tracks[i], blobs[size_t(b)], settings);
         matched.push_back(int(i));
         for (size_t j = 0; j < B; ++j)
             if (int(j) != b) eraseFirst(blobCand[j], int(i)), score[i * B + j] = 0.0f;
@@ -81,15 +84,15 @@ std::vector<Track> referenceUpdate(const MotionDetector& d, std::vector<Track> t
         }
     for (int k : missed) {
         Track t = tracks[size_t(k)];
-        t.x0 += int(std::round(t.velocityX)), t.x1 += int(std::round(t.velocityX));
-        t.prevCentroidX = t.centroidX, t.centroidX = t.centroidX + t.velocityX;
-        t.y0 += int(std::round(t.velocityY)), t.y1 += int(std::round(t.velocityY));
-        t.prevCentroidY = t.centroidY, t.centroidY = t.centroidY + t.velocityY;
+        t.blob.x0 += int(std::round(t.velocityX)), t.blob.x1 += int(std::round(t.velocityX));
+        t.prevCentroidX = t.blob.centroidX, t.blob.centroidX = t.blob.centroidX + t.velocityX;
+        t.blob.y0 += int(std::round(t.velocityY)), t.blob.y1 += int(std::round(t.velocityY));
+        t.prevCentroidY = t.blob.centroidY, t.blob.centroidY = t.blob.centroidY + t.velocityY;
         if (t.objectId > 0)
             for (int m : matched) {
                 const Track& o = tracks[size_t(m)];
-                if (o.objectId > 0 && std::min(t.x1, o.x1) - std::max(t.x0, o.x0) > 0 &&
-                    std::min(t.y1, o.y1) - std::max(t.y0, o.y0) > 0)
+                if (o.objectId > 0 && std::min(t.blob.x1, o.blob.x1) - std::max(t.blob.x0, o.blob.x0) > 0 &&
+                    std::min(t.blob.y1, o.blob.y1) - std::max(t.blob.y0, o.blob.y0) > 0)
                     t.missCount = 1;
             }
         if (t.missCount < resetCriterion) (t.objectId > 0 ? keptReported : keptUnreported).push_back(t);
@@ -144,13 +147,13 @@ Scene randomScene(std::mt19937& rng, float area) {
 TEST(AssociationReference, SameTracksAsTheDenseMatrixOnCrowdedScenes) {
     std::mt19937 rng(20261207);
     for (int scene = 0; scene < 400; ++scene) {
-        MotionDetector d;
+        const TrackingSettings settings{0.1, 20.0, 5};
         const Scene s = randomScene(rng, scene % 2 ? 40.0f : 300.0f);
-        const std::vector<Track> expected = referenceUpdate(d, s.tracks, s.blobs, 20.0, 5);
-        A::tracks(d) = s.tracks;
-        A::blobs(d) = s.blobs;
-        A::updateTracks(d);
-        const std::vector<Track>& got = A::tracks(d);
+        const std::vector<Track> expected = referenceUpdate(s.tracks, s.blobs, settings);
+        Tracker tracker;
+        tracker.tracks() = s.tracks;
+        tracker.update(s.blobs, settings);
+        const std::vector<Track>& got = tracker.tracks();
         ASSERT_EQ(got.size(), expected.size()) << "scene " << scene;
         for (size_t k = 0; k < got.size(); ++k)
             ASSERT_EQ(std::memcmp(&got[k], &expected[k], sizeof(Track)), 0) << "scene " << scene << " track " << k;
@@ -160,15 +163,15 @@ TEST(AssociationReference, SameTracksAsTheDenseMatrixOnCrowdedScenes) {
 TEST(AssociationReference, TenThousandStillDotsAreFollowedPromptly) {
     // A noisy source can hand over the full 10000 blobs in frame after frame;
     // association must not grow with tracks x blobs in time or memory.
-    MotionDetector d;
+    Tracker tracker;
+    const TrackingSettings settings{0.1, 20.0, 5};
     std::vector<Blob> dots;
     for (int y = 0; y < 50; ++y)
         for (int x = 0; x < 200; ++x) dots.push_back(blobAt(2.0f * x + 1, 2.0f * y + 1, 1, 1, 1));
-    A::blobs(d) = dots;
-    A::updateTracks(d);
+    tracker.update(dots, settings);
     const auto started = std::chrono::steady_clock::now();
-    A::updateTracks(d);
-    A::updateTracks(d);
+    tracker.update(dots, settings);
+    tracker.update(dots, settings);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
-    EXPECT_EQ(A::tracks(d).size(), dots.size()) << "every still dot keeps its own track";
+    EXPECT_EQ(tracker.tracks().size(), dots.size()) << "every still dot keeps its own track";
 }

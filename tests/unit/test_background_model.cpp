@@ -1,7 +1,7 @@
 // The background model against a plain reference update, serial against
 // parallel, and the behaviour over time of single pixels.
-#include "DetectorAccess.h"
-#include "detector/BackgroundKernel.h"
+#include "detector/DetectorStages.h"
+#include "detector/background/BackgroundKernel.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
@@ -137,34 +137,35 @@ struct ReferenceRun {
 
     void feed(const std::vector<uint8_t>& frame, int width, int height) {
         ASSERT_TRUE(detector.processFrame(frame.data(), width, height, nullptr));
-        const size_t pixels = size_t(A::scaledWidth(detector)) * A::scaledHeight(detector);
+        const size_t pixels = size_t(stagesOf(detector).scaledWidth) * stagesOf(detector).scaledHeight;
         models.resize(pixels, PixelModel{});
         mask.resize(pixels);
-        const uint8_t* scaled = A::scaledFrame(detector);
+        const uint8_t* scaled = stagesOf(detector).scaledFrame.get();
         for (size_t i = 0; i < pixels; ++i)
-            mask[i] = referenceUpdate(models[i], scaled[i], A::alphaCoeff(detector), A::pixelDeviation(detector),
-                                      A::numGaussElements(detector));
+            mask[i] = referenceUpdate(models[i], scaled[i], detector.getParam(ALPHA_COEFF),
+                                      detector.getParam(PIXEL_DEVIATION),
+                                      detector.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL));
     }
 
     void expectSame(const char* when) {
-        const uint8_t* detectorMask = A::mask(detector);
+        const uint8_t* detectorMask = stagesOf(detector).background.mask();
         for (size_t i = 0; i < models.size(); ++i) {
             ASSERT_EQ(detectorMask[i], mask[i]) << when << ", mask byte " << i;
-            ASSERT_TRUE(sameModel(A::model(detector, int(i)), models[i])) << when << ", pixel " << i;
+            ASSERT_TRUE(sameModel(stagesOf(detector).background.model(int(i)), models[i])) << when << ", pixel " << i;
         }
     }
 };
 
 std::vector<uint8_t> motionBytes(MotionDetector& d) {
-    const uint8_t* m = A::mask(d);
-    return {m, m + size_t(A::scaledWidth(d)) * A::scaledHeight(d)};
+    const uint8_t* m = stagesOf(d).background.mask();
+    return {m, m + size_t(stagesOf(d).scaledWidth) * stagesOf(d).scaledHeight};
 }
 
 // Feeds a 32 x 32 frame of one grey value and returns the mask byte of pixel 0.
 uint8_t feedFlat(MotionDetector& d, uint8_t value) {
     std::vector<uint8_t> frame(32 * 32, value);
     EXPECT_TRUE(d.processFrame(frame.data(), 32, 32, nullptr));
-    return A::mask(d)[0];
+    return stagesOf(d).background.mask()[0];
 }
 
 // Runs a test once with each vector kernel the processor has; afterwards the
@@ -252,15 +253,16 @@ TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
                     c.fitness = small(rng) < 2 ? tiedFitness[small(rng) % 4] : c.weight / c.variance;
                 }
                 frame[i] = uint8_t(std::clamp(m.components[small(rng)].mean + (unit(rng) - 0.5f) * 60, 0.0f, 255.0f));
-                A::setModel(d, int(i), m);
+                stagesOf(d).background.setModel(int(i), m);
                 expected[i] = m;
             }
             ASSERT_TRUE(d.processFrame(frame.data(), 48, 40, nullptr));
-            const uint8_t* mask = A::mask(d);
+            const uint8_t* mask = stagesOf(d).background.mask();
             for (size_t i = 0; i < frame.size(); ++i) {
                 const uint8_t want = referenceUpdate(expected[i], frame[i], 0.01, 10, components);
                 ASSERT_EQ(mask[i], want) << "pixel " << i << ", round " << round;
-                ASSERT_TRUE(sameModel(A::model(d, int(i)), expected[i])) << "pixel " << i << ", round " << round;
+                ASSERT_TRUE(sameModel(stagesOf(d).background.model(int(i)), expected[i]))
+                    << "pixel " << i << ", round " << round;
             }
         }
     }
@@ -281,8 +283,9 @@ void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int wid
         ASSERT_TRUE(serial.processFrame(frames[f].data(), width, height, nullptr));
         ASSERT_TRUE(parallel.processFrame(frames[f].data(), width, height, nullptr));
         ASSERT_EQ(motionBytes(parallel), motionBytes(serial)) << "frame " << f;
-        for (int i = 0; i < A::scaledWidth(serial) * A::scaledHeight(serial); ++i)
-            ASSERT_TRUE(sameModel(A::model(parallel, i), A::model(serial, i))) << "frame " << f << ", pixel " << i;
+        for (int i = 0; i < stagesOf(serial).scaledWidth * stagesOf(serial).scaledHeight; ++i)
+            ASSERT_TRUE(sameModel(stagesOf(parallel).background.model(i), stagesOf(serial).background.model(i)))
+                << "frame " << f << ", pixel " << i;
     }
 }
 
@@ -316,10 +319,10 @@ TEST(BackgroundModel, FirstFrameIsBackgroundWithOneComponentPerPixel) {
             d.reset();
         }
         ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
-        const uint8_t* scaled = A::scaledFrame(d);
+        const uint8_t* scaled = stagesOf(d).scaledFrame.get();
         for (int i = 0; i < 192 * 144; ++i) {
-            ASSERT_EQ(A::mask(d)[i], 0);
-            const PixelModel m = A::model(d, i);
+            ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
+            const PixelModel m = stagesOf(d).background.model(i);
             ASSERT_TRUE(m.initialized);
             ASSERT_EQ(m.components[0].mean, float(scaled[i]));
             ASSERT_EQ(m.components[0].variance, 100.0f);
@@ -351,14 +354,14 @@ TEST(BackgroundModel, MatchNeedsLessThanTwoAndAHalfDeviations) {
         for (int i = 0; i < 10; ++i) feedFlat(d, 100);
         feedFlat(d, c.value);
         // A replacement takes the value as its mean; a match only nudges the mean.
-        EXPECT_EQ(A::model(d, 0).components[0].mean == float(c.value), !c.match) << int(c.value);
+        EXPECT_EQ(stagesOf(d).background.model(0).components[0].mean == float(c.value), !c.match) << int(c.value);
     }
     // With room for two, the exact 25 is motion: the new component ranks second.
     MotionDetector two;
     two.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, 2);
     for (int i = 0; i < 10; ++i) feedFlat(two, 100);
     EXPECT_EQ(feedFlat(two, 125), 255);
-    EXPECT_EQ(A::model(two, 0).components[1].mean, 125.0f);
+    EXPECT_EQ(stagesOf(two).background.model(0).components[1].mean, 125.0f);
     two.reset();
     for (int i = 0; i < 10; ++i) feedFlat(two, 100);
     EXPECT_EQ(feedFlat(two, 124), 0);
@@ -369,13 +372,13 @@ TEST(BackgroundModel, SingleComponentIsAlwaysBackground) {
     d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, 1);
     for (uint8_t v : {10, 200, 200, 30, 31, 250, 0}) {
         EXPECT_EQ(feedFlat(d, v), 0);
-        const PixelModel m = A::model(d, 0);
+        const PixelModel m = stagesOf(d).background.model(0);
         EXPECT_GE(m.components[0].weight, 0.99f);
     }
     // A replacement takes the new value with weight alpha / alpha.
     feedFlat(d, 90);
-    EXPECT_EQ(A::model(d, 0).components[0].mean, 90.0f);
-    EXPECT_EQ(A::model(d, 0).components[0].weight, 1.0f);
+    EXPECT_EQ(stagesOf(d).background.model(0).components[0].mean, 90.0f);
+    EXPECT_EQ(stagesOf(d).background.model(0).components[0].weight, 1.0f);
 }
 
 TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
@@ -385,17 +388,17 @@ TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
     const int pixels = 192 * 144;
     std::vector<PixelModel> before;
-    for (int i = 0; i < pixels; ++i) before.push_back(A::model(d, i));
+    for (int i = 0; i < pixels; ++i) before.push_back(stagesOf(d).background.model(i));
     std::vector<uint8_t> region(pixels, 0);
     // Every other pixel of one row is included, with any non-zero value.
     for (int x = 0; x < 192; x += 2) region[100 * 192 + x] = uint8_t(1 + x);
     ASSERT_TRUE(d.processFrame(frames[40].data(), 768, 576, region.data()));
     std::vector<PixelModel> expected = before;
-    const uint8_t* scaled = A::scaledFrame(d);
+    const uint8_t* scaled = stagesOf(d).scaledFrame.get();
     for (int i = 0; i < pixels; ++i) {
         const uint8_t want = region[i] ? referenceUpdate(expected[i], scaled[i], 0.01, 10, 5) : 0;
-        ASSERT_EQ(A::mask(d)[i], want) << i;
-        ASSERT_TRUE(sameModel(A::model(d, i), expected[i])) << i;
+        ASSERT_EQ(stagesOf(d).background.mask()[i], want) << i;
+        ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), expected[i])) << i;
     }
 }
 
@@ -406,17 +409,17 @@ TEST(BackgroundModel, ZeroLearningRateFreezesTheModel) {
         d.setParam(SCALE_FACTOR, 8);
         ASSERT_TRUE(d.setParam(ALPHA_COEFF, alpha));
         ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
-        for (int i = 0; i < 96 * 72; ++i) ASSERT_TRUE(sameModel(A::model(d, i), PixelModel{})) << i;
+        for (int i = 0; i < 96 * 72; ++i) ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), PixelModel{})) << i;
         // A model learnt at another rate stays as it is, and nothing is motion.
         d.setParam(ALPHA_COEFF, 0.01);
         for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
         std::vector<PixelModel> learnt;
-        for (int i = 0; i < 96 * 72; ++i) learnt.push_back(A::model(d, i));
+        for (int i = 0; i < 96 * 72; ++i) learnt.push_back(stagesOf(d).background.model(i));
         d.setParam(ALPHA_COEFF, alpha);
         ASSERT_TRUE(d.processFrame(frames[50].data(), 768, 576, nullptr));
         for (int i = 0; i < 96 * 72; ++i) {
-            ASSERT_EQ(A::mask(d)[i], 0);
-            ASSERT_TRUE(sameModel(A::model(d, i), learnt[i])) << i;
+            ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
+            ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), learnt[i])) << i;
         }
     }
     // The smallest rate that still learns keeps the exact arithmetic.
@@ -425,6 +428,6 @@ TEST(BackgroundModel, ZeroLearningRateFreezesTheModel) {
     feedFlat(d, 100);
     PixelModel expected{};
     referenceUpdate(expected, 100, 3e-39, 10, 5);
-    EXPECT_TRUE(sameModel(A::model(d, 0), expected));
-    EXPECT_TRUE(std::isfinite(A::model(d, 0).components[0].weight));
+    EXPECT_TRUE(sameModel(stagesOf(d).background.model(0), expected));
+    EXPECT_TRUE(std::isfinite(stagesOf(d).background.model(0).components[0].weight));
 }

@@ -1,27 +1,33 @@
 // Grouping of motion pixels into blobs, on masks built directly.
-#include "DetectorAccess.h"
+#include "detector/blobs/BlobExtractor.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
 class BlobExtraction : public ::testing::Test {
 protected:
-    MotionDetector d;
+    BlobExtractor extractor;
+    // The detector's defaults at scale factor 1.
+    BlobLimits limits{2, 128, 2, 128, 8};
+    std::vector<uint8_t> mask;
+    std::vector<uint8_t> grey;
     int w = 0;
 
-    void geometry(int width, int height, uint8_t grey = 100) {
+    void geometry(int width, int height, uint8_t greyValue = 100) {
         w = width;
-        A::setExtractionGeometry(d, width, height);
-        std::memset(A::mask(d), 0, size_t(width) * height);
-        std::memset(A::scaledFrame(d), grey, size_t(width) * height);
+        extractor.resize(width, height);
+        mask.assign(size_t(width) * height, 0);
+        grey.assign(size_t(width) * height, greyValue);
     }
-    void motion(int x, int y, uint8_t value = 255) { A::mask(d)[size_t(y) * w + x] = value; }
+    // Boxes grow by half the minimum distance between objects.
+    void minDistance(int distance) { limits.growthMargin = distance / 2; }
+    void motion(int x, int y, uint8_t value = 255) { mask[size_t(y) * w + x] = value; }
     void row(int x0, int x1, int y) {
         for (int x = x0; x <= x1; ++x) motion(x, y);
     }
@@ -33,20 +39,18 @@ protected:
     }
     // Accept blobs of any size, so that tests see every group.
     void anySize() {
-        d.setParam(MIN_OBJECT_WIDTH, 1);
-        d.setParam(MIN_OBJECT_HEIGHT, 1);
-        d.setParam(MAX_OBJECT_WIDTH, 8192);
-        d.setParam(MAX_OBJECT_HEIGHT, 8192);
+        limits.minWidth = limits.minHeight = 1;
+        limits.maxWidth = limits.maxHeight = 8192;
     }
     // Every group, with boxes not grown: blobs merge only when boxes touch.
     void anySizeNoMargin() {
         anySize();
-        d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
+        minDistance(1);
     }
     const std::vector<Blob>& extract() {
-        A::extractBlobs(d);
-        EXPECT_EQ(A::blobCount(d), int(A::blobs(d).size()));
-        return A::blobs(d);
+        const std::vector<Blob>& blobs = extractor.extract(mask.data(), grey.data(), limits);
+        EXPECT_EQ(&blobs, &extractor.blobs());
+        return blobs;
     }
 };
 
@@ -155,7 +159,7 @@ TEST_F(BlobExtraction, HandedOverInGroupOrderNotDiscoveryOrder) {
     // A is found first (row 3) but B's clipped grown corner (1,1) precedes
     // A's (25,1), so B gets the lower group label.
     geometry(64, 32);
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 10);
+    minDistance(10);
     rectangle(30, 3, 33, 6);
     rectangle(3, 5, 6, 8);
     const std::vector<Blob>& blobs = extract();
@@ -168,12 +172,8 @@ TEST_F(BlobExtraction, HandedOverInGroupOrderNotDiscoveryOrder) {
 
 TEST_F(BlobExtraction, ScaledSizeLimitsAreInclusive) {
     geometry(64, 64);
-    d.setParam(SCALE_FACTOR, 2);
-    d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, 1);
-    d.setParam(MIN_OBJECT_WIDTH, 9);  // 4 scaled
-    d.setParam(MAX_OBJECT_WIDTH, 13); // 6 scaled
-    d.setParam(MIN_OBJECT_HEIGHT, 2);
-    d.setParam(MAX_OBJECT_HEIGHT, 128);
+    // Full-frame limits 9..13 wide, 2..128 high at scale factor 2.
+    limits = {9 / 2, 13 / 2, 2 / 2, 128 / 2, 0};
     rectangle(2, 2, 4, 4);    // 3 wide: too narrow
     rectangle(20, 2, 23, 4);  // 4
     rectangle(40, 2, 45, 4);  // 6
@@ -227,13 +227,13 @@ TEST_F(BlobExtraction, EmptyMaskEmptiesTheListButKeepsItsStorage) {
     rectangle(5, 5, 9, 9);
     rectangle(40, 5, 44, 9);
     ASSERT_EQ(extract().size(), 2u);
-    const Blob* storage = A::blobs(d).data();
+    const Blob* storage = extractor.blobs().data();
 
-    std::memset(A::mask(d), 0, 64 * 32);
+    std::fill(mask.begin(), mask.end(), 0);
     EXPECT_TRUE(extract().empty());
     rectangle(5, 5, 9, 9);
     ASSERT_EQ(extract().size(), 1u);
-    EXPECT_EQ(A::blobs(d).data(), storage);
+    EXPECT_EQ(extractor.blobs().data(), storage);
 }
 
 TEST_F(BlobExtraction, IntensitySumOfAHugeBlobWraps) {
@@ -241,7 +241,7 @@ TEST_F(BlobExtraction, IntensitySumOfAHugeBlobWraps) {
     const int side = 3001;
     geometry(side, side, 255);
     anySize();
-    std::memset(A::mask(d), 255, size_t(side) * side);
+    std::fill(mask.begin(), mask.end(), 255);
     const std::vector<Blob>& blobs = extract();
     ASSERT_EQ(blobs.size(), 1u);
     const int64_t count = int64_t(side - 1) * (side - 1);
@@ -252,30 +252,22 @@ TEST_F(BlobExtraction, IntensitySumOfAHugeBlobWraps) {
 TEST_F(BlobExtraction, NothingOfAnEarlierFrameLeaksIntoTheNext) {
     // Boxes grown into the last row and column in one frame must leave no
     // run or label behind for a different mask in the next.
-    auto blobsOf = [&](MotionDetector& det, const std::vector<uint8_t>& frameMask) {
-        std::memcpy(A::mask(det), frameMask.data(), frameMask.size());
-        A::extractBlobs(det);
-        return A::blobs(det);
-    };
     for (int distance : {1, 9}) {
         geometry(40, 30);
         anySize();
-        d.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, distance);
+        minDistance(distance);
         std::vector<uint8_t> first(40 * 30, 0), second(40 * 30, 0);
         for (int y = 20; y < 30; ++y)
             for (int x = 30; x < 40; ++x) first[size_t(y) * 40 + x] = 255;
         for (int x = 1; x < 40; x += 3) first[size_t(29) * 40 + x] = first[size_t(x % 30) * 40 + 39] = 255;
         for (int x = 5; x < 9; ++x) second[size_t(6) * 40 + x] = second[size_t(29) * 40 + x] = 255;
-        blobsOf(d, first);
+        extractor.extract(first.data(), grey.data(), limits);
 
-        MotionDetector fresh;
-        A::setExtractionGeometry(fresh, 40, 30);
-        std::memset(A::scaledFrame(fresh), 100, 40 * 30);
-        fresh.setParam(MIN_OBJECT_WIDTH, 1);
-        fresh.setParam(MIN_OBJECT_HEIGHT, 1);
-        fresh.setParam(MIN_DISTANCE_BETWEEN_OBJECTS, distance);
-        const std::vector<Blob> expected = blobsOf(fresh, second);
-        const std::vector<Blob> got = blobsOf(d, second);
+        BlobExtractor fresh;
+        fresh.resize(40, 30);
+        const BlobLimits freshLimits{1, 128, 1, 128, distance / 2};
+        const std::vector<Blob> expected = fresh.extract(second.data(), grey.data(), freshLimits);
+        const std::vector<Blob> got = extractor.extract(second.data(), grey.data(), limits);
         ASSERT_EQ(got.size(), expected.size()) << "distance " << distance;
         for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(std::memcmp(&got[k], &expected[k], sizeof(Blob)), 0);
     }

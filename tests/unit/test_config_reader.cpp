@@ -1,6 +1,6 @@
 // The configuration reader: accepted files, JSON conversions and every way a
 // file can fail.
-#include "DetectorAccess.h"
+#include "detector/MotionDetector.h"
 #include "config/ConfigReader.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <map>
 #include <string>
 
-using A = MotionDetectorTestAccess;
 
 namespace {
 
@@ -64,10 +63,10 @@ protected:
         return read(document(keys));
     }
     void expectDefaults() {
-        EXPECT_EQ(A::pixelDeviation(detector), 10.0);
-        EXPECT_EQ(A::numThreads(detector), 1);
-        EXPECT_EQ(A::scaleFactor(detector), 1);
-        EXPECT_EQ(A::numGaussElements(detector), 5);
+        EXPECT_EQ(detector.getParam(PIXEL_DEVIATION), 10.0);
+        EXPECT_EQ(detector.getParam(NUM_THREADS), 1);
+        EXPECT_EQ(detector.getParam(SCALE_FACTOR), 1);
+        EXPECT_EQ(detector.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL), 5);
     }
 };
 
@@ -76,31 +75,31 @@ protected:
 TEST_F(ConfigReader, AppliesEveryKey) {
     ASSERT_TRUE(read(document(validKeys())));
     EXPECT_EQ(source, "clip.avi");
-    EXPECT_EQ(A::pixelDeviation(detector), 12.5);
-    EXPECT_EQ(A::alphaCoeff(detector), 0.02);
-    EXPECT_EQ(A::maxObjectWidth(detector), 100);
-    EXPECT_EQ(A::minObjectWidth(detector), 3);
-    EXPECT_EQ(A::maxObjectHeight(detector), 101);
-    EXPECT_EQ(A::minObjectHeight(detector), 4);
-    EXPECT_EQ(A::minObjectVelocity(detector), 0.2);
-    EXPECT_EQ(A::maxObjectVelocity(detector), 15.0);
-    EXPECT_EQ(A::numThreads(detector), 2);
-    EXPECT_EQ(A::trackDetectionCriterion(detector), 10);
-    EXPECT_EQ(A::trackResetCriterion(detector), 6);
-    EXPECT_EQ(A::minDistanceBetweenObjects(detector), 20);
-    EXPECT_EQ(A::scaleFactor(detector), 2);
-    EXPECT_EQ(A::numGaussElements(detector), 4);
+    EXPECT_EQ(detector.getParam(PIXEL_DEVIATION), 12.5);
+    EXPECT_EQ(detector.getParam(ALPHA_COEFF), 0.02);
+    EXPECT_EQ(detector.getParam(MAX_OBJECT_WIDTH), 100);
+    EXPECT_EQ(detector.getParam(MIN_OBJECT_WIDTH), 3);
+    EXPECT_EQ(detector.getParam(MAX_OBJECT_HEIGHT), 101);
+    EXPECT_EQ(detector.getParam(MIN_OBJECT_HEIGHT), 4);
+    EXPECT_EQ(detector.getParam(MIN_OBJECT_VELOCITY), 0.2);
+    EXPECT_EQ(detector.getParam(MAX_OBJECT_VELOCITY), 15.0);
+    EXPECT_EQ(detector.getParam(NUM_THREADS), 2);
+    EXPECT_EQ(detector.getParam(TRACK_DETECTION_CRITERION), 10);
+    EXPECT_EQ(detector.getParam(TRACK_RESET_CRITERION), 6);
+    EXPECT_EQ(detector.getParam(MIN_DISTANCE_BETWEEN_OBJECTS), 20);
+    EXPECT_EQ(detector.getParam(SCALE_FACTOR), 2);
+    EXPECT_EQ(detector.getParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL), 4);
 }
 
 TEST_F(ConfigReader, IntKeysTruncateFractionsAndAcceptBooleans) {
     ASSERT_TRUE(readWith("num_threads", "2.9"));
-    EXPECT_EQ(A::numThreads(detector), 2);
+    EXPECT_EQ(detector.getParam(NUM_THREADS), 2);
     ASSERT_TRUE(readWith("num_threads", "true"));
-    EXPECT_EQ(A::numThreads(detector), 1);
+    EXPECT_EQ(detector.getParam(NUM_THREADS), 1);
     ASSERT_TRUE(readWith("num_threads", "false"));
-    EXPECT_EQ(A::numThreads(detector), 0);
+    EXPECT_EQ(detector.getParam(NUM_THREADS), 0);
     ASSERT_TRUE(readWith("scale_factor", "3e0"));
-    EXPECT_EQ(A::scaleFactor(detector), 3);
+    EXPECT_EQ(detector.getParam(SCALE_FACTOR), 3);
 }
 
 TEST_F(ConfigReader, RefusedValuesKeepDefaultsButReadingSucceeds) {
@@ -108,9 +107,9 @@ TEST_F(ConfigReader, RefusedValuesKeepDefaultsButReadingSucceeds) {
     keys["scale_factor"] = "9";
     keys["pixel_deviation"] = "-1";
     ASSERT_TRUE(read(document(keys)));
-    EXPECT_EQ(A::scaleFactor(detector), 1);
-    EXPECT_EQ(A::pixelDeviation(detector), 10.0);
-    EXPECT_EQ(A::numThreads(detector), 2) << "the other keys are still applied";
+    EXPECT_EQ(detector.getParam(SCALE_FACTOR), 1);
+    EXPECT_EQ(detector.getParam(PIXEL_DEVIATION), 10.0);
+    EXPECT_EQ(detector.getParam(NUM_THREADS), 2) << "the other keys are still applied";
 }
 
 TEST_F(ConfigReader, IntegersBeyondTheIntRangeAreRefusedNotWrapped) {
@@ -123,8 +122,8 @@ TEST_F(ConfigReader, IntegersBeyondTheIntRangeAreRefusedNotWrapped) {
         keys["num_threads"] = huge;
         std::ofstream(path, std::ios::binary) << document(keys);
         ASSERT_TRUE(readConfiguration(path, fresh, text)) << huge;
-        EXPECT_EQ(A::scaleFactor(fresh), 1) << huge;
-        EXPECT_EQ(A::numThreads(fresh), 1) << huge;
+        EXPECT_EQ(fresh.getParam(SCALE_FACTOR), 1) << huge;
+        EXPECT_EQ(fresh.getParam(NUM_THREADS), 1) << huge;
     }
 }
 
@@ -156,7 +155,7 @@ TEST_F(ConfigReader, ExtraMembersAreIgnored) {
     keys["comment"] = "\"anything\"";
     const std::string text = document(keys);
     EXPECT_TRUE(read("{\"before\": [1, 2], " + text.substr(1, text.size() - 2) + ", \"after\": null}"));
-    EXPECT_EQ(A::scaleFactor(detector), 2);
+    EXPECT_EQ(detector.getParam(SCALE_FACTOR), 2);
 }
 
 TEST_F(ConfigReader, UnreadableFilesFail) {

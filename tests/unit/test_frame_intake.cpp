@@ -1,5 +1,5 @@
 // Frame intake: block-mean downscaling and refused frames.
-#include "DetectorAccess.h"
+#include "detector/DetectorStages.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,13 @@
 #include <random>
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
 std::vector<uint8_t> scaledBytes(MotionDetector& d) {
-    const uint8_t* s = A::scaledFrame(d);
-    return {s, s + size_t(A::scaledWidth(d)) * A::scaledHeight(d)};
+    const uint8_t* s = stagesOf(d).scaledFrame.get();
+    return {s, s + size_t(stagesOf(d).scaledWidth) * stagesOf(d).scaledHeight};
 }
 
 // Truncated mean of each block, summed pixel by pixel.
@@ -64,8 +64,8 @@ TEST(Downscale, WorkedExamples) {
     const uint8_t block[9] = {255, 255, 255, 255, 255, 255, 255, 255, 254}; // sum 2294
     for (int i = 0; i < 9; ++i) frame3[size_t(i / 3) * 33 + i % 3] = block[i];
     ASSERT_TRUE(d.processFrame(frame3.data(), 33, 33, nullptr));
-    EXPECT_EQ(A::scaledFrame(d)[0], 254);
-    EXPECT_EQ(A::scaledFrame(d)[1], 255);
+    EXPECT_EQ(stagesOf(d).scaledFrame.get()[0], 254);
+    EXPECT_EQ(stagesOf(d).scaledFrame.get()[1], 255);
 }
 
 TEST(FrameIntake, RefusedFrameKeepsEveryBufferAndItsContents) {
@@ -76,23 +76,23 @@ TEST(FrameIntake, RefusedFrameKeepsEveryBufferAndItsContents) {
     ASSERT_TRUE(d.processFrame(frame.data(), 640, 480, nullptr));
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i % 640 < 320 ? 200 : 40);
     ASSERT_TRUE(d.processFrame(frame.data(), 640, 480, nullptr));
-    const uint8_t* maskBefore = A::mask(d);
-    const uint8_t* scaledBefore = A::scaledFrame(d);
+    const uint8_t* maskBefore = stagesOf(d).background.mask();
+    const uint8_t* scaledBefore = stagesOf(d).scaledFrame.get();
     const std::vector<uint8_t> mask(maskBefore, maskBefore + 160 * 120);
     const std::vector<uint8_t> scaled = scaledBytes(d);
     std::vector<PixelModel> models;
-    for (int i = 0; i < 160 * 120; ++i) models.push_back(A::model(d, i));
+    for (int i = 0; i < 160 * 120; ++i) models.push_back(stagesOf(d).background.model(i));
 
     std::vector<uint8_t> other(642 * 480, 99);
     EXPECT_FALSE(d.processFrame(other.data(), 642, 480, nullptr));
     EXPECT_FALSE(d.processFrame(other.data(), 480, 31, nullptr));
 
-    EXPECT_EQ(A::mask(d), maskBefore);
-    EXPECT_EQ(A::scaledFrame(d), scaledBefore);
+    EXPECT_EQ(stagesOf(d).background.mask(), maskBefore);
+    EXPECT_EQ(stagesOf(d).scaledFrame.get(), scaledBefore);
     EXPECT_EQ(std::vector<uint8_t>(maskBefore, maskBefore + 160 * 120), mask);
     EXPECT_EQ(scaledBytes(d), scaled);
     for (int i = 0; i < 160 * 120; ++i) {
-        const PixelModel m = A::model(d, i);
+        const PixelModel m = stagesOf(d).background.model(i);
         ASSERT_EQ(std::memcmp(m.components, models[i].components, sizeof m.components), 0) << i;
         ASSERT_EQ(m.initialized, models[i].initialized) << i;
     }

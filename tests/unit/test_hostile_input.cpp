@@ -3,7 +3,7 @@
 // can hold, and extreme tracking parameters. Each must leave a working
 // detector whose invariants hold; under the sanitizer build any undefined
 // behaviour or stray memory access on the way fails the test as well.
-#include "DetectorAccess.h"
+#include "detector/DetectorStages.h"
 #include "tests/fuzz/DetectorInvariants.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ namespace {
 
 using detector_invariants::brokenInvariant;
 using detector_invariants::brokenObjects;
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 struct Square {
     int x, y, side;
@@ -56,7 +56,7 @@ TEST(HostileInput, ImpossibleFrameSizesAreRefusedWithoutReadingTheFrame) {
     runMovingSquare(d, 20);
     std::vector<uint8_t> before(160 * 120), after(160 * 120);
     d.getMotionMask(before.data());
-    const size_t tracks = A::tracks(d).size();
+    const size_t tracks = stagesOf(d).tracker.tracks().size();
     const int sides[] = {INT_MIN, -1, 0, 31, 8193, INT_MAX};
     for (int bad : sides) {
         // A null frame: a refused size must be refused before any pixel is read.
@@ -64,9 +64,9 @@ TEST(HostileInput, ImpossibleFrameSizesAreRefusedWithoutReadingTheFrame) {
         EXPECT_FALSE(d.processFrame(nullptr, 160, bad, nullptr)) << bad;
         EXPECT_FALSE(d.processFrame(nullptr, bad, bad, nullptr)) << bad;
     }
-    EXPECT_EQ(A::width(d), 160);
-    EXPECT_EQ(A::height(d), 120);
-    EXPECT_EQ(A::tracks(d).size(), tracks);
+    EXPECT_EQ(stagesOf(d).width, 160);
+    EXPECT_EQ(stagesOf(d).height, 120);
+    EXPECT_EQ(stagesOf(d).tracker.tracks().size(), tracks);
     d.getMotionMask(after.data());
     EXPECT_EQ(before, after);
     EXPECT_EQ(brokenInvariant(d), "");
@@ -117,11 +117,11 @@ TEST(HostileInput, MoreRegionsThanBlobExtractionHolds) {
     ASSERT_TRUE(d.setParam(MIN_OBJECT_HEIGHT, 1));
     run(d, frameWith(side, side, {}), side, side);
     run(d, dottedFrame(side, side), side, side);
-    EXPECT_LE(A::blobCount(d), 10000);
-    EXPECT_LE(A::blobs(d).size(), 10000u);
-    EXPECT_GT(A::blobs(d).size(), 0u) << "the blobs that fitted are handed over";
-    for (const Blob& b : A::blobs(d)) EXPECT_GT(b.pixelCount, 0);
-    EXPECT_LE(A::tracks(d).size(), 10000u);
+    EXPECT_LE(stagesOf(d).blobs.blobs().size(), size_t(BlobExtractor::maxBlobs));
+    EXPECT_LE(stagesOf(d).blobs.blobs().size(), 10000u);
+    EXPECT_GT(stagesOf(d).blobs.blobs().size(), 0u) << "the blobs that fitted are handed over";
+    for (const Blob& b : stagesOf(d).blobs.blobs()) EXPECT_GT(b.pixelCount, 0);
+    EXPECT_LE(stagesOf(d).tracker.tracks().size(), 10000u);
 
     // The frame after: every track is missed, then the pipeline goes on.
     run(d, frameWith(side, side, {}), side, side);
@@ -141,7 +141,7 @@ TEST(HostileInput, ConsecutiveFramesOfTenThousandRegionsFinishPromptly) {
     run(d, frameWith(side, side, {}), side, side);
     const auto started = std::chrono::steady_clock::now();
     for (int f = 0; f < 2; ++f) run(d, dottedFrame(side, side), side, side);
-    EXPECT_EQ(A::tracks(d).size(), 10000u) << "every dot is followed by its own track";
+    EXPECT_EQ(stagesOf(d).tracker.tracks().size(), 10000u) << "every dot is followed by its own track";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }
 
@@ -154,8 +154,8 @@ TEST(HostileInput, GrowingRegionsBeyondTheFrameMergesThemSafely) {
     ASSERT_TRUE(d.setParam(MAX_OBJECT_HEIGHT, 8192));
     run(d, frameWith(160, 120, {}), 160, 120);
     run(d, frameWith(160, 120, {{5, 5, 10}, {140, 100, 12}}), 160, 120);
-    ASSERT_EQ(A::blobs(d).size(), 1u);
-    const Blob& b = A::blobs(d)[0];
+    ASSERT_EQ(stagesOf(d).blobs.blobs().size(), 1u);
+    const Blob& b = stagesOf(d).blobs.blobs()[0];
     EXPECT_LE(b.x0, 5);
     EXPECT_LE(b.y0, 5);
     EXPECT_GE(b.x1, 151);
@@ -176,8 +176,8 @@ TEST(HostileInput, ZeroMaximumVelocityPairsNothing) {
             run(d, frameWith(160, 120, {{10 + 2 * f, 50, 12}}), 160, 120);
         EXPECT_TRUE(objects.empty()) << "frame " << f;
         // One blob per frame, each track dropped after 5 misses.
-        EXPECT_LE(A::tracks(d).size(), 6u) << "frame " << f;
-        for (const Track& t : A::tracks(d)) EXPECT_FALSE(std::isnan(t.centroidX));
+        EXPECT_LE(stagesOf(d).tracker.tracks().size(), 6u) << "frame " << f;
+        for (const Track& t : stagesOf(d).tracker.tracks()) EXPECT_FALSE(std::isnan(t.blob.centroidX));
     }
 }
 
@@ -192,7 +192,7 @@ TEST(HostileInput, ZeroResetCriterionDropsEveryMissedTrack) {
     EXPECT_TRUE(reported) << "a steadily moving square is reported";
     // The square is gone: nothing matches, so every track goes at once.
     run(d, frameWith(160, 120, {}), 160, 120);
-    EXPECT_TRUE(A::tracks(d).empty());
+    EXPECT_TRUE(stagesOf(d).tracker.tracks().empty());
 }
 
 TEST(HostileInput, ScaleChangeToAFactorThatDoesNotDivideTheFrame) {
@@ -211,7 +211,7 @@ TEST(HostileInput, ScaleChangeToAFactorThatDoesNotDivideTheFrame) {
     EXPECT_FALSE(d.processFrame(frame.data(), 640, 480, nullptr));
     // A size the factor divides is taken, with the tracks of the old grid.
     runMovingSquare(d, 20, 637, 476, 24, 7);
-    EXPECT_EQ(A::scaledWidth(d), 91);
+    EXPECT_EQ(stagesOf(d).scaledWidth, 91);
     ASSERT_TRUE(d.setParam(SCALE_FACTOR, 1));
     runMovingSquare(d, 10, 637, 476, 24, 4);
 }

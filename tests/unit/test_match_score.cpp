@@ -1,28 +1,25 @@
 // Score of a track-blob pair and its speed test.
-#include "DetectorAccess.h"
 #include "TrackingFixtures.h"
+#include "detector/tracking/MatchScore.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
-float score(const Blob& b, const Track& t) {
-    MotionDetector d;
-    return A::matchScore(d, b, t);
-}
+float score(const Blob& b, const Track& t) { return matchScore(b, t); }
 
 } // namespace
 
 TEST(SpeedDissimilarity, RatioOfGeometricToArithmeticMeanOfTheSteps) {
-    EXPECT_EQ(A::speedDissimilarity(0, 2, 4), 0.0f);
-    EXPECT_NEAR(A::speedDissimilarity(0, 1, 31), 0.646, 0.001);  // disagrees
-    EXPECT_NEAR(A::speedDissimilarity(0, 1, 13), 0.467, 0.001);  // no vote
-    EXPECT_EQ(A::speedDissimilarity(5, 5, 9), 0.5f);             // no last step
-    EXPECT_EQ(A::speedDissimilarity(0, 3, 3), 0.5f);             // no next step
+    EXPECT_EQ(speedDissimilarity(0, 2, 4), 0.0f);
+    EXPECT_NEAR(speedDissimilarity(0, 1, 31), 0.646, 0.001);  // disagrees
+    EXPECT_NEAR(speedDissimilarity(0, 1, 13), 0.467, 0.001);  // no vote
+    EXPECT_EQ(speedDissimilarity(5, 5, 9), 0.5f);             // no last step
+    EXPECT_EQ(speedDissimilarity(0, 3, 3), 0.5f);             // no next step
 }
 
 TEST(MatchScore, NewTrackAndIdenticalBlobScoreOne) {
@@ -51,7 +48,7 @@ TEST(MatchScore, RatiosAreTakenInFloat) {
     Blob darker = b;
     darker.intensitySum = 250;    // mean 2.5 against 4.99: just above one half
     Track t = trackOn(b);
-    t.intensitySum = 499;
+    t.blob.intensitySum = 499;
     EXPECT_EQ(score(darker, t), 1.0f);
 }
 

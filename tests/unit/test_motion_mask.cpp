@@ -1,11 +1,12 @@
 // The full-size motion mask: block replication and its edge cases.
-#include "DetectorAccess.h"
+#include "detector/DetectorStages.h"
+#include "detector/scaling/FrameScaling.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
@@ -26,26 +27,26 @@ TEST(MotionMask, NothingIsWrittenBeforeTheFirstFrame) {
 }
 
 TEST(MotionMask, FactorOneIsACopy) {
-    MotionDetector d;
-    ASSERT_TRUE(feed(d, 40, 32));
-    for (int i = 0; i < 40 * 32; ++i) A::mask(d)[i] = i % 3 ? 255 : 0;
+    std::vector<uint8_t> mask(40 * 32);
+    for (int i = 0; i < 40 * 32; ++i) mask[i] = i % 3 ? 255 : 0;
     std::vector<uint8_t> dst(40 * 32, 9);
-    d.getMotionMask(dst.data());
-    EXPECT_EQ(dst, std::vector<uint8_t>(A::mask(d), A::mask(d) + 40 * 32));
+    enlargeMask(mask.data(), 40, 32, 1, 40, 32, dst.data());
+    EXPECT_EQ(dst, mask);
 }
 
 TEST(MotionMask, EachScaledPixelFillsItsBlock) {
-    MotionDetector d;
-    ASSERT_TRUE(d.setParam(SCALE_FACTOR, 4));
-    ASSERT_TRUE(feed(d, 640, 480));
-    A::mask(d)[5 * 160 + 10] = 255;
+    std::vector<uint8_t> mask(160 * 120, 0);
+    mask[5 * 160 + 10] = 255;
     std::vector<uint8_t> dst(640 * 480, 9);
-    d.getMotionMask(dst.data());
+    enlargeMask(mask.data(), 160, 120, 4, 640, 480, dst.data());
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {
             const bool inBlock = x >= 40 && x <= 43 && y >= 20 && y <= 23;
             ASSERT_EQ(dst[size_t(y) * 640 + x], inBlock ? 255 : 0) << x << "," << y;
         }
+    MotionDetector d;
+    ASSERT_TRUE(d.setParam(SCALE_FACTOR, 4));
+    ASSERT_TRUE(feed(d, 640, 480));
     d.reset();
     d.getMotionMask(dst.data());
     EXPECT_EQ(dst, std::vector<uint8_t>(640 * 480, 0));
@@ -55,9 +56,11 @@ TEST(MotionMask, UndividedFrameAfterAScaleChangeStaysInBoundsWithBackgroundStrip
     MotionDetector d;
     ASSERT_TRUE(feed(d, 70, 50));
     ASSERT_TRUE(d.setParam(SCALE_FACTOR, 3)); // 23 x 16 scaled pixels cover 69 x 48
-    std::fill(A::mask(d), A::mask(d) + 23 * 16, uint8_t{255});
+    ASSERT_EQ(stagesOf(d).scaledWidth, 23);
+    ASSERT_EQ(stagesOf(d).scaledHeight, 16);
+    const std::vector<uint8_t> mask(23 * 16, 255);
     std::vector<uint8_t> dst(70 * 50 + 16, 9); // guard bytes after the frame
-    d.getMotionMask(dst.data());
+    enlargeMask(mask.data(), 23, 16, 3, 70, 50, dst.data());
     for (int y = 0; y < 50; ++y)
         for (int x = 0; x < 70; ++x)
             ASSERT_EQ(dst[size_t(y) * 70 + x], x < 69 && y < 48 ? 255 : 0) << x << "," << y;

@@ -1,7 +1,8 @@
 // Association of blobs with tracks, correction, coasting, retirement and
 // founding, on blobs and tracks built directly.
-#include "DetectorAccess.h"
 #include "TrackingFixtures.h"
+#include "detector/tracking/MatchScore.h"
+#include "detector/tracking/Tracker.h"
 
 #include <gtest/gtest.h>
 
@@ -9,20 +10,21 @@
 #include <limits>
 #include <vector>
 
-using A = MotionDetectorTestAccess;
+using namespace motion;
 
 namespace {
 
 class Tracking : public ::testing::Test {
 protected:
-    MotionDetector d;
+    Tracker tracker;
+    // The detector's defaults.
+    TrackingSettings settings{0.1, 20.0, 5};
 
     const std::vector<Track>& step(const std::vector<Blob>& blobs) {
-        A::blobs(d) = blobs;
-        A::updateTracks(d);
-        return A::tracks(d);
+        tracker.update(blobs, settings);
+        return tracker.tracks();
     }
-    void setTracks(const std::vector<Track>& tracks) { A::tracks(d) = tracks; }
+    void setTracks(const std::vector<Track>& tracks) { tracker.tracks() = tracks; }
 };
 
 Track reported(Track t, int id) {
@@ -38,9 +40,9 @@ TEST_F(Tracking, EveryBlobFoundsATrackWhenThereAreNone) {
     const std::vector<Track>& tracks = step({b, blobAt(60, 30)});
     ASSERT_EQ(tracks.size(), 2u);
     const Track& t = tracks[0];
-    EXPECT_EQ(t.x0, b.x0);
-    EXPECT_EQ(t.label, 4);
-    EXPECT_EQ(t.centroidX, 20.0f);
+    EXPECT_EQ(t.blob.x0, b.x0);
+    EXPECT_EQ(t.blob.label, 4);
+    EXPECT_EQ(t.blob.centroidX, 20.0f);
     EXPECT_EQ(t.objectId, -1);
     EXPECT_EQ(t.velocityX, 0.0f);
     EXPECT_EQ(t.directionCountX, 0);
@@ -48,14 +50,14 @@ TEST_F(Tracking, EveryBlobFoundsATrackWhenThereAreNone) {
     EXPECT_TRUE(std::isinf(t.prevCentroidX) && t.prevCentroidX > 0);
     EXPECT_EQ(t.varianceX, 3600.0f);
     EXPECT_EQ(t.varianceY, 3600.0f);
-    EXPECT_EQ(tracks[1].centroidX, 60.0f);
+    EXPECT_EQ(tracks[1].blob.centroidX, 60.0f);
 }
 
 TEST_F(Tracking, MatchedTrackTakesTheBlobAndRemembersItsCentroid) {
     setTracks({trackOn(blobAt(20, 30))});
     const std::vector<Track>& tracks = step({blobAt(23, 30)});
     ASSERT_EQ(tracks.size(), 1u);
-    EXPECT_EQ(tracks[0].centroidX, 23.0f);
+    EXPECT_EQ(tracks[0].blob.centroidX, 23.0f);
     EXPECT_EQ(tracks[0].prevCentroidX, 20.0f);
     EXPECT_EQ(tracks[0].prevCentroidY, 30.0f);
     EXPECT_EQ(tracks[0].directionCountX, 1);
@@ -74,15 +76,15 @@ TEST_F(Tracking, EarlierTrackKeepsItsOnlyCandidateAgainstABetterScore) {
     c.varianceX = c.varianceY = 100;
     const Blob b = blobAt(31, 20);
     const Blob b2 = blobAt(34, 20);
-    ASSERT_LE(A::matchScore(d, b2, a), 0.5f);
-    ASSERT_GT(A::matchScore(d, b, c), A::matchScore(d, b, a));
-    ASSERT_GT(A::matchScore(d, b2, c), 0.5f);
+    ASSERT_LE(matchScore(b2, a), 0.5f);
+    ASSERT_GT(matchScore(b, c), matchScore(b, a));
+    ASSERT_GT(matchScore(b2, c), 0.5f);
 
     setTracks({a, c});
     const std::vector<Track>& tracks = step({b, b2});
     ASSERT_EQ(tracks.size(), 2u);
-    EXPECT_EQ(tracks[0].centroidX, 31.0f);
-    EXPECT_EQ(tracks[1].centroidX, 34.0f);
+    EXPECT_EQ(tracks[0].blob.centroidX, 31.0f);
+    EXPECT_EQ(tracks[1].blob.centroidX, 34.0f);
 }
 
 TEST_F(Tracking, ContestedBlobLeavesTheLaterTrackMissed) {
@@ -103,23 +105,23 @@ TEST_F(Tracking, EqualTopScoresGoToTheBlobNearestTheCurrentCentroid) {
     setTracks({t});
     const std::vector<Track>& tracks = step({blobAt(26, 20), blobAt(22, 20)});
     ASSERT_EQ(tracks.size(), 2u);
-    EXPECT_EQ(tracks[0].centroidX, 22.0f);
+    EXPECT_EQ(tracks[0].blob.centroidX, 22.0f);
     EXPECT_EQ(tracks[1].objectId, -1); // the other blob founds a track
-    EXPECT_EQ(tracks[1].centroidX, 26.0f);
+    EXPECT_EQ(tracks[1].blob.centroidX, 26.0f);
 
     setTracks({trackOn(blobAt(20, 20))}); // equally near: the earlier blob
-    EXPECT_EQ(step({blobAt(22, 20), blobAt(18, 20)})[0].centroidX, 22.0f);
+    EXPECT_EQ(step({blobAt(22, 20), blobAt(18, 20)})[0].blob.centroidX, 22.0f);
 }
 
 TEST_F(Tracking, DirectionCountRestartsOnReversalAndHoldsWithoutAStep) {
     Track t = trackOn(blobAt(20, 20));
     t.directionCountX = 5;
     Track still = t;
-    A::updateTrack(d, still, blobAt(20.05f, 20)); // below minObjectVelocity
+    correct(still, blobAt(20.05f, 20), settings); // below minObjectVelocity
     EXPECT_EQ(still.directionCountX, 5);
-    A::updateTrack(d, t, blobAt(17, 20));
+    correct(t, blobAt(17, 20), settings);
     EXPECT_EQ(t.directionCountX, -1);
-    A::updateTrack(d, t, blobAt(14, 20));
+    correct(t, blobAt(14, 20), settings);
     EXPECT_EQ(t.directionCountX, -2);
 }
 
@@ -132,16 +134,16 @@ TEST_F(Tracking, CentroidShiftWithinTheBoxIsNoStep) {
     reshaped.x0 = 14;
     reshaped.x1 = 24;
     Track shaped = t;
-    A::updateTrack(d, shaped, reshaped);
+    correct(shaped, reshaped, settings);
     EXPECT_EQ(shaped.directionCountX, 0);
-    A::updateTrack(d, t, blobAt(23, 20));
+    correct(t, blobAt(23, 20), settings);
     EXPECT_EQ(t.directionCountX, 1);
 }
 
 TEST_F(Tracking, OneColumnBoxesMakeNoStepButStillFilterVelocity) {
     Track t = trackOn(blobAt(20, 20, 1, 10)); // own width 0: R = 0, gain 1
     t.directionCountX = 3;
-    A::updateTrack(d, t, blobAt(25, 20, 1, 10));
+    correct(t, blobAt(25, 20, 1, 10), settings);
     EXPECT_EQ(t.directionCountX, 3);
     EXPECT_EQ(t.velocityX, 5.0f);
     EXPECT_EQ(t.varianceX, 400.0f); // residual 0, raised to the floor 20^2
@@ -149,11 +151,11 @@ TEST_F(Tracking, OneColumnBoxesMakeNoStepButStillFilterVelocity) {
 
 TEST_F(Tracking, VelocityFilterUsesTheTracksOwnWidth) {
     Track t = trackOn(blobAt(20, 20, 11, 11)); // width 10: R = 25
-    A::updateTrack(d, t, blobAt(30, 20, 41, 11));
+    correct(t, blobAt(30, 20, 41, 11), settings);
     const float gain = 3600.0f / (25.0f + 3600.0f);
     EXPECT_EQ(t.velocityX, 0.0f + gain * 10.0f);
     EXPECT_EQ(t.varianceX, 400.0f);
-    EXPECT_EQ(t.x1 - t.x0, 40); // the blob's box replaces the track's
+    EXPECT_EQ(t.blob.x1 - t.blob.x0, 40); // the blob's box replaces the track's
 }
 
 TEST_F(Tracking, MissedTracksCoastWithRoundedSteps) {
@@ -164,11 +166,12 @@ TEST_F(Tracking, MissedTracksCoastWithRoundedSteps) {
         t.velocityX = velocities[k];
         setTracks({t});
         const Track& coasted = step({}).at(0);
-        EXPECT_EQ(int64_t{coasted.x0}, std::min<int64_t>(int64_t{t.x0} + steps[k], INT32_MAX)) << velocities[k];
-        EXPECT_EQ(coasted.x1 - coasted.x0, k < 5 ? 9 : 0);
+        EXPECT_EQ(int64_t{coasted.blob.x0}, std::min<int64_t>(int64_t{t.blob.x0} + steps[k], INT32_MAX))
+            << velocities[k];
+        EXPECT_EQ(coasted.blob.x1 - coasted.blob.x0, k < 5 ? 9 : 0);
         EXPECT_EQ(coasted.prevCentroidX, 20.0f);
         if (k < 4) {
-            EXPECT_EQ(coasted.centroidX, 20.0f + velocities[k]);
+            EXPECT_EQ(coasted.blob.centroidX, 20.0f + velocities[k]);
         }
         EXPECT_EQ(coasted.missCount, 1);
     }
@@ -179,7 +182,7 @@ TEST_F(Tracking, UnmatchedTracksAreDroppedAtTheResetCriterion) {
     for (int frame = 1; frame < 5; ++frame) EXPECT_EQ(step({}).size(), 2u);
     EXPECT_TRUE(step({}).empty()); // missCount 5 is not below 5
 
-    d.setParam(TRACK_RESET_CRITERION, 0);
+    settings.resetCriterion = 0;
     setTracks({trackOn(blobAt(20, 20))});
     EXPECT_TRUE(step({}).empty());
 }
@@ -198,7 +201,7 @@ TEST_F(Tracking, HiddenReportedObjectLivesWhileItOverlapsAMatchedOne) {
         EXPECT_EQ(tracks[1].missCount, 1);
     }
 
-    d.setParam(TRACK_RESET_CRITERION, 1); // a count of 1 no longer survives
+    settings.resetCriterion = 1; // a count of 1 no longer survives
     EXPECT_EQ(step({blobAt(20, 20)}).size(), 1u);
 }
 
@@ -225,17 +228,17 @@ TEST_F(Tracking, NewOrderPutsReportedTracksFirst) {
     setTracks({missedNew, matchedNew, missedReported, matchedReported});
     const std::vector<Track>& tracks = step({blobAt(20, 20), blobAt(260, 20), blobAt(140, 20)});
     ASSERT_EQ(tracks.size(), 5u);
-    EXPECT_EQ(tracks[0].centroidX, 140.0f);
-    EXPECT_EQ(tracks[1].centroidX, 200.0f);
-    EXPECT_EQ(tracks[2].centroidX, 20.0f);
-    EXPECT_EQ(tracks[3].centroidX, 80.0f);
-    EXPECT_EQ(tracks[4].centroidX, 260.0f);
+    EXPECT_EQ(tracks[0].blob.centroidX, 140.0f);
+    EXPECT_EQ(tracks[1].blob.centroidX, 200.0f);
+    EXPECT_EQ(tracks[2].blob.centroidX, 20.0f);
+    EXPECT_EQ(tracks[3].blob.centroidX, 80.0f);
+    EXPECT_EQ(tracks[4].blob.centroidX, 260.0f);
 }
 
 TEST_F(Tracking, ZeroMaximumVelocityNeverPairs) {
-    d.setParam(MAX_OBJECT_VELOCITY, 0);
+    settings.maxObjectVelocity = 0;
     EXPECT_EQ(step({blobAt(20, 20)}).size(), 1u);
     EXPECT_EQ(step({blobAt(20, 20)}).size(), 2u);
-    EXPECT_EQ(A::tracks(d)[1].missCount, 0);
-    EXPECT_EQ(A::tracks(d)[1].varianceX, 0.0f);
+    EXPECT_EQ(tracker.tracks()[1].missCount, 0);
+    EXPECT_EQ(tracker.tracks()[1].varianceX, 0.0f);
 }

@@ -119,16 +119,16 @@ TEST(EndOfStream, CameraIsNeverRepositioned) {
 
 // A pacing clock that only moves when the pacing sleeps.
 struct DrivenClock {
-    std::chrono::system_clock::time_point time{std::chrono::seconds(1700000000)};
+    std::chrono::steady_clock::time_point time{std::chrono::seconds(1700000000)};
     int sleeps = 0;
-    std::chrono::system_clock::time_point now() const { return time; }
+    std::chrono::steady_clock::time_point now() const { return time; }
     void sleepOneMillisecond() {
         time += 1ms;
         ++sleeps;
     }
 };
 
-int sleepsFor(const std::string& text, double fps, std::chrono::system_clock::duration alreadyElapsed) {
+int sleepsFor(const std::string& text, double fps, std::chrono::steady_clock::duration alreadyElapsed) {
     DrivenClock clock;
     const auto lastPassTime = clock.time - alreadyElapsed;
     paceSource(text, fps, lastPassTime, clock);
@@ -147,6 +147,12 @@ TEST(Pacing, ElapsedTimeIsTruncatedToWholeMicroseconds) {
     // 16683 and is still short of it.
     EXPECT_EQ(sleepsFor("clip.avi", 59.94, 16683900ns), 1);
     EXPECT_EQ(sleepsFor("clip.avi", 59.94, 16684000ns), 0);
+}
+
+TEST(Pacing, APassThatTookMinutesOrDaysIsNotWaitedOn) {
+    // The program stopped (Ctrl+Z) and continued: elapsed times beyond the
+    // 32-bit range of microseconds (71.6 minutes) and below it.
+    for (const std::chrono::minutes gap : {36min, 40min, 72min, 3 * 24 * 60min}) EXPECT_EQ(sleepsFor("clip.avi", 30.0, gap), 0);
 }
 
 TEST(Pacing, CameraIsNeverPaced) {

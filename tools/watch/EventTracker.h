@@ -9,6 +9,7 @@
 
 #include "detector/MotionDetector.h"
 
+#include <cstddef>
 #include <map>
 #include <vector>
 

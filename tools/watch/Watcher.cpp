@@ -1,8 +1,8 @@
 #include "tools/watch/Watcher.h"
 
 #include "app/Overlay.h"
+#include "app/Shutdown.h"
 #include "detector/MotionDetector.h"
-#include "tools/watch/StopSignals.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -39,7 +39,7 @@ int Watcher::run() {
     Clock::time_point lastFrameAt = Clock::now();
     bool lost = false;
     bool fileEnded = false;
-    while (!fileEnded && !watch::stopRequested()) {
+    while (!fileEnded && !stopRequested()) {
         TimedFrame frame;
         const FrameReader::Result result = reader.next(frame, frameWait);
         if (result == FrameReader::Result::Ended) {

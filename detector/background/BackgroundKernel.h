@@ -5,6 +5,8 @@
 // thread-safe: switch only while no update runs.
 #pragma once
 
+namespace motion {
+
 enum class BackgroundKernel {
     baseline, // SSE2, four pixels per step: any x86-64 processor
     avx2,     // eight pixels per step
@@ -13,3 +15,5 @@ enum class BackgroundKernel {
 // Returns false, changing nothing, when the processor lacks the kernel's
 // instructions.
 bool selectBackgroundKernel(BackgroundKernel kernel);
+
+} // namespace motion

@@ -1,16 +1,15 @@
-// Pairing blobs with tracks from frame to frame, as a pipeline of steps:
-// score every pair, resolve the candidates track by track (earlier tracks
-// have the first claim), correct matched tracks, found tracks on the blobs
-// nobody took, coast and retire missed tracks, and store the survivors with
-// reported objects first.
-#include "detector/MotionDetector.h"
-#include "tracking/IntArithmetic.h"
+#include "detector/tracking/Tracker.h"
+
+#include "detector/tracking/IntArithmetic.h"
+#include "detector/tracking/MatchScore.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
+
+namespace motion {
 
 namespace {
 
@@ -24,6 +23,9 @@ struct Candidate {
     int blob;
     float score;
 };
+
+// Pairs scoring no more than this never associate.
+constexpr double matchThreshold = 0.5;
 
 struct Association {
     std::vector<std::vector<Candidate>> trackCandidates; // per track, ascending blob index
@@ -56,10 +58,10 @@ public:
     // Indices, in ascending order, of the blobs within the track's window.
     void near(const Track& track, std::vector<int>& found) const {
         found.clear();
-        const double x = double(track.centroidX) + double(track.velocityX);
-        const double y = double(track.centroidY) + double(track.velocityY);
-        const double rx = searchRadius(track.varianceX, track.centroidX, track.velocityX);
-        const double ry = searchRadius(track.varianceY, track.centroidY, track.velocityY);
+        const double x = double(track.blob.centroidX) + double(track.velocityX);
+        const double y = double(track.blob.centroidY) + double(track.velocityY);
+        const double rx = searchRadius(track.varianceX, track.blob.centroidX, track.velocityX);
+        const double ry = searchRadius(track.varianceY, track.blob.centroidY, track.velocityY);
         if (!(rx > 0.0) || !(ry > 0.0) || !std::isfinite(x) || !std::isfinite(y)) return;
         const auto first = std::lower_bound(order.begin(), order.end(), x - rx,
                                             [&](int j, double v) { return blobs[size_t(j)].centroidX < v; });
@@ -75,8 +77,8 @@ private:
 
 // Squared centroid distance: differences in float, squares and sum in double.
 float squaredDistance(const Track& track, const Blob& blob) {
-    const double dx = track.centroidX - blob.centroidX;
-    const double dy = track.centroidY - blob.centroidY;
+    const double dx = track.blob.centroidX - blob.centroidX;
+    const double dy = track.blob.centroidY - blob.centroidY;
     return static_cast<float>(dx * dx + dy * dy);
 }
 
@@ -95,11 +97,11 @@ int selectBestBlob(const std::vector<Candidate>& candidates, const Track& t, con
     }
     int chosen = ties.front();
     float nearest = squaredDistance(t, blobs[size_t(chosen)]);
-    for (size_t k = 1; k < ties.size(); ++k) {
-        const float dist = squaredDistance(t, blobs[size_t(ties[k])]);
+    for (size_t tie = 1; tie < ties.size(); ++tie) {
+        const float dist = squaredDistance(t, blobs[size_t(ties[tie])]);
         if (dist < nearest) {
             nearest = dist;
-            chosen = ties[k];
+            chosen = ties[tie];
         }
     }
     return chosen;
@@ -124,40 +126,27 @@ int64_t coastStep(float velocity) {
     return static_cast<int64_t>(std::round(std::clamp(velocity, -limit, limit)));
 }
 
+// A missed track moves on by its velocity.
 void coast(Track& track) {
     const int64_t stepX = coastStep(track.velocityX);
-    track.x0 = saturateToInt32(track.x0 + stepX);
-    track.x1 = saturateToInt32(track.x1 + stepX);
-    track.prevCentroidX = track.centroidX;
-    track.centroidX = track.centroidX + track.velocityX;
+    track.blob.x0 = saturateToInt32(track.blob.x0 + stepX);
+    track.blob.x1 = saturateToInt32(track.blob.x1 + stepX);
+    track.prevCentroidX = track.blob.centroidX;
+    track.blob.centroidX = track.blob.centroidX + track.velocityX;
     const int64_t stepY = coastStep(track.velocityY);
-    track.y0 = saturateToInt32(track.y0 + stepY);
-    track.y1 = saturateToInt32(track.y1 + stepY);
-    track.prevCentroidY = track.centroidY;
-    track.centroidY = track.centroidY + track.velocityY;
+    track.blob.y0 = saturateToInt32(track.blob.y0 + stepY);
+    track.blob.y1 = saturateToInt32(track.blob.y1 + stepY);
+    track.prevCentroidY = track.blob.centroidY;
+    track.blob.centroidY = track.blob.centroidY + track.velocityY;
 }
 
 bool isReported(const Track& track) { return track.objectId > 0; }
 
-// A track's first ten fields are always written together, from one blob.
-void copyBlobFields(Track& track, const Blob& blob) {
-    track.x0 = blob.x0;
-    track.y0 = blob.y0;
-    track.x1 = blob.x1;
-    track.y1 = blob.y1;
-    track.pixelCount = blob.pixelCount;
-    track.intensitySum = blob.intensitySum;
-    track.label = blob.label;
-    track.centroidX = blob.centroidX;
-    track.centroidY = blob.centroidY;
-    track.reserved = blob.reserved;
-}
-
 // Overlap with a positive area: boxes sharing only an edge row or column do
 // not overlap. Widened so that saturated coordinates cannot overflow.
 bool overlaps(const Track& a, const Track& b) {
-    const int64_t w = int64_t{std::min(a.x1, b.x1)} - std::max(a.x0, b.x0);
-    const int64_t h = int64_t{std::min(a.y1, b.y1)} - std::max(a.y0, b.y0);
+    const int64_t w = int64_t{std::min(a.blob.x1, b.blob.x1)} - std::max(a.blob.x0, b.blob.x0);
+    const int64_t h = int64_t{std::min(a.blob.y1, b.blob.y1)} - std::max(a.blob.y0, b.blob.y0);
     return w > 0 && h > 0;
 }
 
@@ -192,8 +181,8 @@ int directionStep(int blobLow, int blobHigh, float blobCentroid, int trackLow, i
 
 // One axis of the velocity filter. R comes from the track's own size.
 void filterVelocity(float& velocity, float& variance, float trackSize, float displacement, float varianceFloor) {
-    const double half = trackSize / 2.0;
-    const float r = static_cast<float>(half * half);
+    const double halfSize = trackSize / 2.0;
+    const float r = static_cast<float>(halfSize * halfSize);
     const float gain = variance / (r + variance);
     velocity = velocity + gain * (displacement - velocity);
     const double residual = displacement - velocity;
@@ -204,17 +193,15 @@ void filterVelocity(float& velocity, float& variance, float trackSize, float dis
 
 // Step 1: every pair's score; pairs above the threshold become candidates,
 // each list in ascending blob order.
-template <typename Score>
-Association scorePairs(const std::vector<Track>& tracks, const std::vector<Blob>& blobs, double threshold,
-                       Score score) {
+Association scorePairs(const std::vector<Track>& tracks, const std::vector<Blob>& blobs) {
     Association a(tracks.size(), blobs.size());
     const BlobsByColumn index(blobs);
     std::vector<int> near;
     for (size_t i = 0; i < tracks.size(); ++i) {
         index.near(tracks[i], near);
         for (int j : near) {
-            const float s = score(blobs[size_t(j)], tracks[i]);
-            if (s > threshold) a.trackCandidates[i].push_back({j, s});
+            const float s = matchScore(blobs[size_t(j)], tracks[i]);
+            if (s > matchThreshold) a.trackCandidates[i].push_back({j, s});
         }
     }
     return a;
@@ -228,8 +215,8 @@ struct Resolution {
 // Step 2: in track order, each track takes its only candidate (whatever
 // other tracks score for it) or the best of several, and is corrected; a
 // track left without candidates is missed.
-template <typename Correct>
-Resolution associate(Association& a, std::vector<Track>& tracks, const std::vector<Blob>& blobs, Correct correct) {
+Resolution associate(Association& a, std::vector<Track>& tracks, const std::vector<Blob>& blobs,
+                     const TrackingSettings& settings) {
     Resolution r;
     std::vector<Candidate> candidates;
     for (int i = 0; i < int(tracks.size()); ++i) {
@@ -241,7 +228,7 @@ Resolution associate(Association& a, std::vector<Track>& tracks, const std::vect
             continue;
         }
         const int blob = candidates.size() == 1 ? candidates.front().blob : selectBestBlob(candidates, track, blobs);
-        correct(track, blobs[size_t(blob)]);
+        correct(track, blobs[size_t(blob)], settings);
         r.matched.push_back(i);
         commitMatch(a, i, blob);
     }
@@ -249,18 +236,18 @@ Resolution associate(Association& a, std::vector<Track>& tracks, const std::vect
 }
 
 // Step 3: a new track on every blob that no track took.
-std::vector<Track> foundTracks(const Association& a, const std::vector<Blob>& blobs, float initialVariance) {
-    std::vector<Track> founded;
+std::vector<Track> startTracks(const Association& a, const std::vector<Blob>& blobs, float initialVariance) {
+    std::vector<Track> started;
     for (size_t j = 0; j < blobs.size(); ++j) {
         if (a.takenBy[j] >= 0) continue;
         Track track{};
-        copyBlobFields(track, blobs[j]);
+        track.blob = blobs[j];
         track.objectId = -1;
         track.prevCentroidX = track.prevCentroidY = std::numeric_limits<float>::infinity();
         track.varianceX = track.varianceY = initialVariance;
-        founded.push_back(track);
+        started.push_back(track);
     }
-    return founded;
+    return started;
 }
 
 struct KeptMisses {
@@ -268,7 +255,7 @@ struct KeptMisses {
     std::vector<Track> unreported;
 };
 
-// Step 4: missed tracks coast; those missed too long are dropped. A reported
+// Step 4: missed tracks coast; those missed too long retire. A reported
 // object hidden behind another reported object that is still seen (two
 // people crossing) is kept alive while they overlap.
 KeptMisses coastAndRetire(const std::vector<Track>& tracks, const Resolution& r, int32_t resetCriterion) {
@@ -285,51 +272,52 @@ KeptMisses coastAndRetire(const std::vector<Track>& tracks, const Resolution& r,
 // Step 5: reported objects first, so that they have the first claim on
 // blobs in the next frame, then the rest, then the new tracks.
 std::vector<Track> inPrecedenceOrder(const std::vector<Track>& tracks, const std::vector<int>& matched,
-                                     const KeptMisses& kept, const std::vector<Track>& founded) {
+                                     const KeptMisses& kept, const std::vector<Track>& started) {
     std::vector<Track> order;
-    order.reserve(matched.size() + kept.reported.size() + kept.unreported.size() + founded.size());
+    order.reserve(matched.size() + kept.reported.size() + kept.unreported.size() + started.size());
     for (int k : matched)
         if (isReported(tracks[size_t(k)])) order.push_back(tracks[size_t(k)]);
     order.insert(order.end(), kept.reported.begin(), kept.reported.end());
     for (int k : matched)
         if (!isReported(tracks[size_t(k)])) order.push_back(tracks[size_t(k)]);
     order.insert(order.end(), kept.unreported.begin(), kept.unreported.end());
-    order.insert(order.end(), founded.begin(), founded.end());
+    order.insert(order.end(), started.begin(), started.end());
     return order;
 }
 
 } // namespace
 
-void MotionDetector::updateTracks() {
-    Association a = scorePairs(tracks, blobs, matchThreshold,
-                               [this](const Blob& blob, const Track& track) { return matchScore(blob, track); });
-    const Resolution r =
-        associate(a, tracks, blobs, [this](Track& track, const Blob& blob) { updateTrack(track, blob); });
-    const double spread = 3.0 * maxObjectVelocity;
-    const std::vector<Track> founded = foundTracks(a, blobs, static_cast<float>(spread * spread));
-    const KeptMisses kept = coastAndRetire(tracks, r, trackResetCriterion);
-    tracks = inPrecedenceOrder(tracks, r.matched, kept, founded);
+void Tracker::update(const std::vector<Blob>& blobs, const TrackingSettings& settings) {
+    Association a = scorePairs(current, blobs);
+    const Resolution r = associate(a, current, blobs, settings);
+    const double spread = 3.0 * settings.maxObjectVelocity;
+    const std::vector<Track> started = startTracks(a, blobs, static_cast<float>(spread * spread));
+    const KeptMisses kept = coastAndRetire(current, r, settings.resetCriterion);
+    current = inPrecedenceOrder(current, r.matched, kept, started);
 }
 
-void MotionDetector::updateTrack(Track& track, const Blob& blob) const {
-    const float minVelocity = static_cast<float>(minObjectVelocity);
-    const float trackWidth = static_cast<float>(track.x1 - track.x0);
-    const float trackHeight = static_cast<float>(track.y1 - track.y0);
-    const int stepX =
-        directionStep(blob.x0, blob.x1, blob.centroidX, track.x0, track.x1, track.centroidX, minVelocity);
-    const int stepY =
-        directionStep(blob.y0, blob.y1, blob.centroidY, track.y0, track.y1, track.centroidY, minVelocity);
+void correct(Track& track, const Blob& blob, const TrackingSettings& settings) {
+    const float minVelocity = static_cast<float>(settings.minObjectVelocity);
+    const float trackWidth = static_cast<float>(track.blob.x1 - track.blob.x0);
+    const float trackHeight = static_cast<float>(track.blob.y1 - track.blob.y0);
+    const int stepX = directionStep(blob.x0, blob.x1, blob.centroidX, track.blob.x0, track.blob.x1,
+                                    track.blob.centroidX, minVelocity);
+    const int stepY = directionStep(blob.y0, blob.y1, blob.centroidY, track.blob.y0, track.blob.y1,
+                                    track.blob.centroidY, minVelocity);
     track.directionCountX = countedDirection(track.directionCountX, stepX);
     track.directionCountY = countedDirection(track.directionCountY, stepY);
 
-    const float varianceFloor = static_cast<float>(maxObjectVelocity * maxObjectVelocity);
-    filterVelocity(track.velocityX, track.varianceX, trackWidth, blob.centroidX - track.centroidX, varianceFloor);
-    filterVelocity(track.velocityY, track.varianceY, trackHeight, blob.centroidY - track.centroidY, varianceFloor);
+    const double maxVelocity = settings.maxObjectVelocity;
+    const float varianceFloor = static_cast<float>(maxVelocity * maxVelocity);
+    filterVelocity(track.velocityX, track.varianceX, trackWidth, blob.centroidX - track.blob.centroidX, varianceFloor);
+    filterVelocity(track.velocityY, track.varianceY, trackHeight, blob.centroidY - track.blob.centroidY, varianceFloor);
 
-    const float previousX = track.centroidX;
-    const float previousY = track.centroidY;
-    copyBlobFields(track, blob);
+    const float previousX = track.blob.centroidX;
+    const float previousY = track.blob.centroidY;
+    track.blob = blob;
     track.prevCentroidX = previousX;
     track.prevCentroidY = previousY;
     track.missCount = 0;
 }
+
+} // namespace motion

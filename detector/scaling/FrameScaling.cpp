@@ -1,13 +1,12 @@
-// Frame intake: size checks, geometry, block-mean downscaling, then the
-// per-frame pipeline.
-#include "detector/MotionDetector.h"
+#include "detector/scaling/FrameScaling.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
-namespace {
+namespace motion {
 
-constexpr int minFrameSide = 32;
-constexpr int maxFrameSide = 8192;
+namespace {
 
 // Truncating mean of each factor x factor block. The factor is a template
 // argument so that the block sum is fully unrolled and the division by a
@@ -28,29 +27,16 @@ void downscaleBlocks(const uint8_t* frame, int frameWidth, uint8_t* dst, int dst
 
 } // namespace
 
-bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int frameHeight, const uint8_t* regionMask) {
-    if (frameWidth < minFrameSide || frameWidth > maxFrameSide) return false;
-    if (frameHeight < minFrameSide || frameHeight > maxFrameSide) return false;
-    if (frameWidth % scaleFactor != 0 || frameHeight % scaleFactor != 0) return false;
-
-    if (frameWidth != width || frameHeight != height) {
-        height = frameHeight;
-        width = frameWidth;
-        allocateGeometry(frameWidth, frameHeight, scaleFactor);
-    }
-    downscale(frame);
-    if (numThreads == 1)
-        updateBackground(scaledFrame.get(), regionMask);
-    else
-        updateBackgroundParallel(scaledFrame.get(), regionMask);
-    extractBlobs();
-    updateTracks();
-    return true;
+bool acceptsFrameSize(int width, int height, int factor) {
+    if (width < minFrameSide || width > maxFrameSide) return false;
+    if (height < minFrameSide || height > maxFrameSide) return false;
+    return width % factor == 0 && height % factor == 0;
 }
 
-void MotionDetector::downscale(const uint8_t* frame) {
-    uint8_t* dst = scaledFrame.get();
-    switch (scaleFactor) {
+void downscale(const uint8_t* frame, int width, int height, int factor, uint8_t* dst) {
+    const int scaledWidth = width / factor;
+    const int scaledHeight = height / factor;
+    switch (factor) {
     case 1: std::memcpy(dst, frame, size_t(width) * size_t(height)); break;
     case 2: downscaleBlocks<2>(frame, width, dst, scaledWidth, scaledHeight); break;
     case 3: downscaleBlocks<3>(frame, width, dst, scaledWidth, scaledHeight); break;
@@ -61,3 +47,24 @@ void MotionDetector::downscale(const uint8_t* frame) {
     case 8: downscaleBlocks<8>(frame, width, dst, scaledWidth, scaledHeight); break;
     }
 }
+
+void enlargeMask(const uint8_t* mask, int scaledWidth, int scaledHeight, int factor, int width, int height,
+                 uint8_t* dst) {
+    if (factor == 1) {
+        std::memcpy(dst, mask, size_t(width) * size_t(height));
+        return;
+    }
+    const int coveredWidth = scaledWidth * factor;
+    const int coveredHeight = scaledHeight * factor;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* out = dst + size_t(y) * width;
+        if (y < coveredHeight) {
+            const uint8_t* row = mask + size_t(y / factor) * scaledWidth;
+            for (int sx = 0; sx < scaledWidth; ++sx) std::fill_n(out + sx * factor, factor, row[sx]);
+        }
+        const int from = y < coveredHeight ? coveredWidth : 0;
+        std::fill(out + from, out + width, uint8_t{0});
+    }
+}
+
+} // namespace motion

@@ -1,20 +1,11 @@
-// Grouping of motion pixels into blobs.
-//
-// Five stages: runs of motion pixels become first-pass blobs (one row of
-// labels kept), each first-pass box grown by half the minimum object
-// distance is written as one run-length cell per row, the covered area is
-// labelled with a one-level union table, first-pass blobs are merged by the
-// group of their grown box's top-left corner, and the merged blobs within
-// the size limits are handed to tracking in group order.
-//
-// Row 0 and column 0 are never labelled, and the covered-area labelling
-// visits neither the last row nor the last column. The union deliberately
-// does not follow chains of redirected labels, so some touching groups stay
-// apart; that grouping is part of the detector's defined results.
-#include "detector/MotionDetector.h"
-#include "tracking/IntArithmetic.h"
+#include "detector/blobs/BlobExtractor.h"
+
+#include "detector/tracking/IntArithmetic.h"
 
 #include <algorithm>
+#include <cstring>
+
+namespace motion {
 
 namespace {
 
@@ -51,66 +42,102 @@ void mergeInto(Blob& target, const Blob& blob) {
     target.centroidY = target.centroidY + blob.centroidY;
 }
 
-} // namespace
-
-void MotionDetector::extractBlobs() {
-    labelRuns();
-    if (blobCount == 0) {
-        blobs.clear();
-        return;
-    }
-    const int half = minDistanceBetweenObjects / 2;
-    markGrownBoxes(half);
-    mergeGroups(half, labelCoveredArea());
-    handOverBlobs();
+// Allocates count elements; the count is 64-bit so that an impossible size
+// fails in the allocator instead of wrapping to a small buffer.
+template <typename T>
+std::unique_ptr<T[]> allocate(int64_t count) {
+    return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
 }
 
-void MotionDetector::labelRuns() {
-    const int w = scaledWidth;
-    const int h = scaledHeight;
+} // namespace
+
+BlobExtractor::BlobExtractor()
+    : mergedBlobs(allocate<Blob>(maxBlobs)), firstPassBlobs(allocate<Blob>(maxBlobs)),
+      labelTable(allocate<int32_t>(maxBlobs)) {}
+
+void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
+    release();
+    const int64_t pixels = int64_t{scaledWidth} * scaledHeight;
+    try {
+        rowLabels = allocate<int32_t>(scaledWidth);
+        // Extraction keeps runs cleared and the label image's border
+        // unlabelled between frames instead of refilling both every frame.
+        grownRuns = allocate<int32_t>(pixels);
+        labelImage.reset(new int32_t[size_t(pixels)]);
+        std::fill_n(labelImage.get(), pixels, noLabel);
+    } catch (...) {
+        release();
+        throw;
+    }
+    width = scaledWidth;
+    height = scaledHeight;
+}
+
+void BlobExtractor::release() {
+    rowLabels.reset();
+    grownRuns.reset();
+    labelImage.reset();
+    width = height = 0;
+}
+
+const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits) {
+    labelRuns(mask, grey);
+    if (blobCount == 0) {
+        handedOver.clear();
+        return handedOver;
+    }
+    markGrownBoxes(limits.growthMargin);
+    mergeGroups(limits.growthMargin, labelCoveredArea());
+    handOverBlobs(limits);
+    return handedOver;
+}
+
+void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey) {
+    const int w = width;
+    const int h = height;
     int32_t* labels = rowLabels.get();
     std::fill_n(labels, w, noLabel);
     blobCount = 0;
-    for (int r = 1; r < h; ++r) {
-        const uint8_t* maskRow = mask.get() + size_t(r) * w;
-        const uint8_t* greyRow = scaledFrame.get() + size_t(r) * w;
-        for (int c = 1; c < w; ++c) {
-            if (maskRow[c] != motion) {
-                labels[c] = noLabel;
+    for (int row = 1; row < h; ++row) {
+        const uint8_t* maskRow = mask + size_t(row) * w;
+        const uint8_t* greyRow = grey + size_t(row) * w;
+        for (int column = 1; column < w; ++column) {
+            if (maskRow[column] != motion) {
+                labels[column] = noLabel;
                 continue;
             }
-            const int32_t left = labels[c - 1];
-            const int32_t up = labels[c];
+            const int32_t left = labels[column - 1];
+            const int32_t up = labels[column];
             if (left != noLabel) {
                 Blob& blob = firstPassBlobs[left];
-                blob.x1 = std::max(blob.x1, c);
-                addPixel(blob, c, r, greyRow[c]);
-                labels[c] = left;
+                blob.x1 = std::max(blob.x1, column);
+                addPixel(blob, column, row, greyRow[column]);
+                labels[column] = left;
             } else if (up != noLabel) {
                 Blob& blob = firstPassBlobs[up];
-                blob.y1 = r;
-                addPixel(blob, c, r, greyRow[c]);
+                blob.y1 = row;
+                addPixel(blob, column, row, greyRow[column]);
             } else if (blobCount < maxBlobs) {
-                firstPassBlobs[blobCount] = startBlob(c, r, greyRow[c]);
-                labels[c] = blobCount++;
+                firstPassBlobs[blobCount] = startBlob(column, row, greyRow[column]);
+                labels[column] = blobCount++;
             } else {
                 // Out of first-pass slots: the run starts no blob, but a later
                 // pixel of it may still join a blob from above.
-                labels[c] = noLabel;
+                labels[column] = noLabel;
             }
         }
     }
 }
 
-void MotionDetector::markGrownBoxes(int half) {
-    const int w = scaledWidth;
-    const int h = scaledHeight;
+void BlobExtractor::markGrownBoxes(int growthMargin) {
+    const int w = width;
+    const int h = height;
     for (int j = 0; j < blobCount; ++j) {
         const Blob& blob = firstPassBlobs[j];
-        const int gx0 = std::max(blob.x0 - half, 1);
-        const int gx1 = std::min(blob.x1 + half, w - 1);
-        const int gy0 = std::max(blob.y0 - half, 1);
-        const int gy1 = std::min(blob.y1 + half, h - 1);
+        const int gx0 = std::max(blob.x0 - growthMargin, 1);
+        const int gx1 = std::min(blob.x1 + growthMargin, w - 1);
+        const int gy0 = std::max(blob.y0 - growthMargin, 1);
+        const int gy1 = std::min(blob.y1 + growthMargin, h - 1);
         const int32_t length = gx1 - gx0 + 1;
         for (int y = gy0; y <= gy1; ++y) {
             int32_t& cell = grownRuns[size_t(y) * w + gx0];
@@ -119,36 +146,36 @@ void MotionDetector::markGrownBoxes(int half) {
     }
 }
 
-int MotionDetector::labelCoveredArea() {
-    const int w = scaledWidth;
-    const int h = scaledHeight;
+int BlobExtractor::labelCoveredArea() {
+    const int w = width;
+    const int h = height;
     int32_t next = 0;
-    for (int k = 1; k < h - 1; ++k) {
-        int32_t* runs = grownRuns.get() + size_t(k) * w;
-        int32_t* row = labelImage.get() + size_t(k) * w;
+    for (int line = 1; line < h - 1; ++line) {
+        int32_t* runs = grownRuns.get() + size_t(line) * w;
+        int32_t* row = labelImage.get() + size_t(line) * w;
         const int32_t* above = row - w;
         int32_t run = 0;
         // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
         const auto weight = [](int32_t label) { return label == noLabel ? maxBlobs : label; };
-        for (int l = 1; l < w - 1; ++l) {
-            run = std::max(run - 1, runs[l]);
+        for (int column = 1; column < w - 1; ++column) {
+            run = std::max(run - 1, runs[column]);
             // Cleared as read, so the next frame starts from no runs without
             // refilling the image; cells outside the visited area are never read.
-            if (runs[l] != 0) runs[l] = 0;
+            if (runs[column] != 0) runs[column] = 0;
             if (run <= 0) {
-                row[l] = noLabel;
+                row[column] = noLabel;
                 continue;
             }
-            const int32_t neighbours[4] = {row[l - 1], above[l - 1], above[l], above[l + 1]};
+            const int32_t neighbours[4] = {row[column - 1], above[column - 1], above[column], above[column + 1]};
             int32_t smallest = maxBlobs;
             for (int32_t label : neighbours) smallest = std::min(smallest, weight(label));
             if (smallest == maxBlobs) {
-                row[l] = next;
+                row[column] = next;
                 labelTable[next] = next;
                 ++next;
                 continue;
             }
-            row[l] = smallest;
+            row[column] = smallest;
             for (int32_t label : neighbours)
                 if (label != noLabel) labelTable[label] = labelTable[smallest];
         }
@@ -156,7 +183,7 @@ int MotionDetector::labelCoveredArea() {
     return next;
 }
 
-void MotionDetector::mergeGroups(int half, int groupCount) {
+void BlobExtractor::mergeGroups(int growthMargin, int groupCount) {
     std::fill_n(mergedBlobs.get(), blobCount, Blob{});
     // With no growth margin a box starting in the last row or column has its
     // corner outside the labelled area; such a blob becomes a group of its
@@ -165,9 +192,9 @@ void MotionDetector::mergeGroups(int half, int groupCount) {
     int32_t ownGroup = groupCount;
     for (int j = 0; j < blobCount; ++j) {
         const Blob& blob = firstPassBlobs[j];
-        const int cornerX = std::max(blob.x0 - half, 1);
-        const int cornerY = std::max(blob.y0 - half, 1);
-        const int32_t corner = labelImage[size_t(cornerY) * scaledWidth + cornerX];
+        const int cornerX = std::max(blob.x0 - growthMargin, 1);
+        const int cornerY = std::max(blob.y0 - growthMargin, 1);
+        const int32_t corner = labelImage[size_t(cornerY) * width + cornerX];
         const int32_t group = corner == noLabel ? ownGroup++ : labelTable[corner];
         Blob& target = mergedBlobs[group];
         if (target.pixelCount == 0) {
@@ -179,12 +206,8 @@ void MotionDetector::mergeGroups(int half, int groupCount) {
     }
 }
 
-void MotionDetector::handOverBlobs() {
-    const int minWidth = minObjectWidth / scaleFactor;
-    const int maxWidth = maxObjectWidth / scaleFactor;
-    const int minHeight = minObjectHeight / scaleFactor;
-    const int maxHeight = maxObjectHeight / scaleFactor;
-    blobs.clear();
+void BlobExtractor::handOverBlobs(const BlobLimits& limits) {
+    handedOver.clear();
     for (int k = 0; k < blobCount; ++k) {
         Blob blob = mergedBlobs[k];
         if (blob.pixelCount == 0) continue;
@@ -192,7 +215,9 @@ void MotionDetector::handOverBlobs() {
         blob.centroidY = blob.centroidY / static_cast<float>(blob.pixelCount);
         const int w = blob.x1 - blob.x0 + 1;
         const int h = blob.y1 - blob.y0 + 1;
-        if (w >= minWidth && w <= maxWidth && h >= minHeight && h <= maxHeight) blobs.push_back(blob);
+        if (w >= limits.minWidth && w <= limits.maxWidth && h >= limits.minHeight && h <= limits.maxHeight)
+            handedOver.push_back(blob);
     }
-    blobCount = static_cast<int32_t>(blobs.size());
 }
+
+} // namespace motion

@@ -18,10 +18,12 @@
 // array, a byte per group with bit i for lane i.
 #pragma once
 
+#include "detector/background/PixelModel.h"
+
 #include <cstdint>
 #include <memory>
 
-struct PixelModel;
+namespace motion {
 
 class PixelModelStore {
 public:
@@ -64,3 +66,5 @@ private:
     int rowGroups = 0;
     int64_t groupCount = 0;
 };
+
+} // namespace motion

@@ -1,11 +1,9 @@
-// Score of a track-blob pair: a Gaussian likelihood of the blob's centroid
-// around the track's predicted centroid, times the share of agreeing votes
-// among up to nine plausibility tests. The precision of every step (float,
-// or double where noted) is part of the result and must not change.
-#include "detector/MotionDetector.h"
+#include "detector/tracking/MatchScore.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace motion {
 
 namespace {
 
@@ -60,34 +58,34 @@ double likelihood(float offset, float variance) {
 
 } // namespace
 
-float MotionDetector::speedDissimilarity(float a, float b, float c) {
+float speedDissimilarity(float a, float b, float c) {
     const float lastStep = std::fabs(b - a);
     const float nextStep = std::fabs(c - b);
     if (lastStep * nextStep == 0.0f) return 0.5f;
     return 1.0f - 2.0f * std::sqrt(lastStep * nextStep) / (lastStep + nextStep);
 }
 
-float MotionDetector::matchScore(const Blob& blob, const Track& track) const {
+float matchScore(const Blob& blob, const Track& track) {
     const int bw = blob.x1 - blob.x0;
     const int bh = blob.y1 - blob.y0;
-    const int tw = track.x1 - track.x0;
-    const int th = track.y1 - track.y0;
-    const float dx = blob.centroidX - track.centroidX;
-    const float dy = blob.centroidY - track.centroidY;
+    const int tw = track.blob.x1 - track.blob.x0;
+    const int th = track.blob.y1 - track.blob.y0;
+    const float dx = blob.centroidX - track.blob.centroidX;
+    const float dy = blob.centroidY - track.blob.centroidY;
 
     Votes votes;
     votes.cast(withinDiagonal(bw, bh, tw, th, dx, dy));
     if (!std::isinf(track.prevCentroidX) && !std::isinf(track.prevCentroidY)) {
-        votes.castUnlessUndecided(directionDissimilarity(track.centroidX - track.prevCentroidX, dx));
-        votes.castUnlessUndecided(speedDissimilarity(track.prevCentroidX, track.centroidX, blob.centroidX));
-        votes.castUnlessUndecided(directionDissimilarity(track.centroidY - track.prevCentroidY, dy));
-        votes.castUnlessUndecided(speedDissimilarity(track.prevCentroidY, track.centroidY, blob.centroidY));
+        votes.castUnlessUndecided(directionDissimilarity(track.blob.centroidX - track.prevCentroidX, dx));
+        votes.castUnlessUndecided(speedDissimilarity(track.prevCentroidX, track.blob.centroidX, blob.centroidX));
+        votes.castUnlessUndecided(directionDissimilarity(track.blob.centroidY - track.prevCentroidY, dy));
+        votes.castUnlessUndecided(speedDissimilarity(track.prevCentroidY, track.blob.centroidY, blob.centroidY));
     }
-    const bool countsKnown = blob.pixelCount > 0 && track.pixelCount > 0;
-    votes.cast(countsKnown && sizeRatio(blob.pixelCount, track.pixelCount) > 0.5f);
-    if (countsKnown && blob.intensitySum > 0 && track.intensitySum > 0) {
+    const bool countsKnown = blob.pixelCount > 0 && track.blob.pixelCount > 0;
+    votes.cast(countsKnown && sizeRatio(blob.pixelCount, track.blob.pixelCount) > 0.5f);
+    if (countsKnown && blob.intensitySum > 0 && track.blob.intensitySum > 0) {
         const float blobMean = static_cast<float>(blob.intensitySum) / static_cast<float>(blob.pixelCount);
-        const float trackMean = static_cast<float>(track.intensitySum) / static_cast<float>(track.pixelCount);
+        const float trackMean = static_cast<float>(track.blob.intensitySum) / static_cast<float>(track.blob.pixelCount);
         votes.cast(sizeRatio(blobMean, trackMean) > 0.5f);
     } else {
         votes.cast(false);
@@ -99,3 +97,5 @@ float MotionDetector::matchScore(const Blob& blob, const Track& track) const {
     const double gy = likelihood(dy - track.velocityY, track.varianceY);
     return static_cast<float>(gx * gy) * static_cast<float>(votes.agreeingShare());
 }
+
+} // namespace motion

@@ -1,9 +1,9 @@
 // Record access and lifetime of the planar model storage.
-#include "detector/PixelModelStore.h"
-
-#include "detector/MotionDetector.h"
+#include "detector/background/PixelModelStore.h"
 
 #include <cstring>
+
+namespace motion {
 
 void PixelModelStore::allocate(int gridWidth, int gridHeight) {
     release();
@@ -62,3 +62,5 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     const uint8_t bit = uint8_t(1u << lane);
     initialized[g] = model.initialized ? initialized[g] | bit : initialized[g] & ~bit;
 }
+
+} // namespace motion

@@ -6,8 +6,9 @@
 // steps of different pixels branch apart, every lane computes both sides and
 // keeps its own by a lane mask. The result is thus bit for bit that of
 // updating the pixels one at a time, on one thread or many, on any processor.
-#include "detector/BackgroundKernel.h"
-#include "detector/MotionDetector.h"
+#include "detector/background/BackgroundModel.h"
+
+#include "detector/background/BackgroundKernel.h"
 
 #include <emmintrin.h>
 #include <omp.h>
@@ -22,6 +23,8 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #define LANE_INLINE [[gnu::always_inline]] inline
+
+namespace motion {
 
 namespace {
 
@@ -401,38 +404,70 @@ bool selectBackgroundKernel(BackgroundKernel kernel) {
     return true;
 }
 
-void MotionDetector::updateBackground(const uint8_t* scaledFrame, const uint8_t* regionMask) {
-    updateBackgroundRows(scaledFrame, regionMask, 0, scaledHeight);
+void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
+    release();
+    try {
+        store.allocate(scaledWidth, scaledHeight);
+        motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
+    } catch (...) {
+        release();
+        throw;
+    }
+    gridWidth = scaledWidth;
+    gridHeight = scaledHeight;
 }
 
-void MotionDetector::updateBackgroundParallel(const uint8_t* scaledFrame, const uint8_t* regionMask) {
-    if (numThreads > 1) omp_set_num_threads(numThreads);
+void BackgroundModel::release() {
+    store.release();
+    motionMask.reset();
+    gridWidth = gridHeight = 0;
+}
+
+void BackgroundModel::clear() {
+    if (!allocated()) return;
+    store.clear();
+    std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
+}
+
+void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                             const BackgroundSettings& settings) {
+    if (settings.threads == 1)
+        updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
+    else
+        updateParallel(scaledFrame, regionMask, settings);
+}
+
+void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                                     const BackgroundSettings& settings) {
+    if (settings.threads > 1) omp_set_num_threads(settings.threads);
 #pragma omp parallel
     {
         const int32_t t = omp_get_thread_num();
         const int32_t teamSize = omp_get_num_threads();
-        updateBackgroundRows(scaledFrame, regionMask, t * scaledHeight / teamSize, (t + 1) * scaledHeight / teamSize);
+        updateRows(scaledFrame, regionMask, settings, t * gridHeight / teamSize, (t + 1) * gridHeight / teamSize);
     }
 }
 
-void MotionDetector::updateBackgroundRows(const uint8_t* scaledFrame, const uint8_t* regionMask, int firstRow,
-                                          int endRow) {
-    const float alpha = static_cast<float>(alphaCoeff);
-    const UpdateParams u{alpha, static_cast<float>(pixelDeviation * pixelDeviation), 1.0f / (alpha + 1.0f),
-                         numGaussElements};
+void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                                 const BackgroundSettings& settings, int firstRow, int endRow) {
+    const float alpha = static_cast<float>(settings.alphaCoeff);
+    const UpdateParams u{alpha, static_cast<float>(settings.pixelDeviation * settings.pixelDeviation),
+                         1.0f / (alpha + 1.0f), settings.components};
     // A rate whose reciprocal overflows (0 included) would normalise the
     // first frame's weights to infinity or NaN; such a model cannot learn, so
     // it stays as it is and every pixel counts as background.
     if (!std::isfinite(1.0f / alpha)) {
-        const int64_t first = int64_t{firstRow} * scaledWidth;
-        std::memset(mask.get() + first, 0, size_t(int64_t{endRow} * scaledWidth - first));
+        const int64_t first = int64_t{firstRow} * gridWidth;
+        std::memset(motionMask.get() + first, 0, size_t(int64_t{endRow} * gridWidth - first));
         return;
     }
     for (int row = firstRow; row < endRow; ++row) {
-        const int64_t offset = int64_t{row} * scaledWidth;
-        const RowJob job{pixelModels.rowSlots(row), pixelModels.planeStride(), pixelModels.rowInitialized(row),
-                         scaledFrame + offset, regionMask ? regionMask + offset : nullptr, mask.get() + offset,
-                         scaledWidth};
+        const int64_t offset = int64_t{row} * gridWidth;
+        const RowJob job{store.rowSlots(row), store.planeStride(), store.rowInitialized(row),
+                         scaledFrame + offset, regionMask ? regionMask + offset : nullptr, motionMask.get() + offset,
+                         gridWidth};
         updateRow(job, u);
     }
 }
+
+} // namespace motion

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace motion {
+
 inline int32_t wrappingAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
@@ -23,3 +25,5 @@ inline int32_t saturateToInt32(int64_t value) {
     constexpr int64_t highest = std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(std::clamp(value, lowest, highest));
 }
+
+} // namespace motion

@@ -1,0 +1,38 @@
+#include "app/Shutdown.h"
+
+#include <csignal>
+#include <initializer_list>
+
+namespace {
+
+// The handler does nothing but store to this flag: no allocation, no
+// output, nothing that a second signal arriving inside it could break.
+volatile std::sig_atomic_t stopSignalled = 0;
+
+extern "C" void onStopSignal(int) {
+    stopSignalled = 1;
+}
+
+void handle(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // Interrupted system calls resume: the loop polls the flag anyway, and
+    // library code (the toolkit, the decoders) need not cope with EINTR.
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+void installStopSignals() {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) handle(signalNumber, onStopSignal);
+}
+
+bool stopRequested() {
+    return stopSignalled != 0;
+}
+
+void ignoreBrokenPipe() {
+    handle(SIGPIPE, SIG_IGN);
+}
