@@ -2,6 +2,10 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -17,20 +21,26 @@ const char* const snapshotExtension = ".jpg";
 // The names EventFiles gives, and only those: pruning touches nothing else.
 const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|jpg))");
 
-bool taken(const fs::path& directory, const std::string& stem) {
+// Claims the name by creating the clip exclusively, so that not even a
+// second watcher writing to the same directory can take it as well. A
+// directory that refuses the file leaves the name to the clip's own open,
+// which reports the failure.
+bool claim(const fs::path& directory, const std::string& stem) {
     std::error_code ignored;
-    return fs::exists(directory / (stem + clipExtension), ignored) ||
-           fs::exists(directory / (stem + snapshotExtension), ignored);
+    if (fs::exists(directory / (stem + snapshotExtension), ignored)) return false;
+    const int fd = open((directory / (stem + clipExtension)).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) close(fd);
+    return fd >= 0 || errno != EEXIST;
 }
 
-std::string freeStem(const fs::path& directory, int eventNumber, const std::tm& localStart) {
+std::string claimStem(const fs::path& directory, int eventNumber, const std::tm& localStart) {
     char time[32];
     std::strftime(time, sizeof time, "%Y%m%d_%H%M%S", &localStart);
     char number[16];
     std::snprintf(number, sizeof number, "%04d", eventNumber);
     const std::string base = std::string("event_") + time + "_" + number;
     std::string stem = base;
-    for (int suffix = 1; taken(directory, stem); ++suffix) stem = base + "_" + std::to_string(suffix);
+    for (int suffix = 1; !claim(directory, stem); ++suffix) stem = base + "_" + std::to_string(suffix);
     return stem;
 }
 
@@ -40,7 +50,7 @@ EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
     : directory(std::move(directory)), fps(fps), frameSize(frameSize) {}
 
 void EventFiles::begin(int eventNumber, const std::tm& localStart) {
-    currentStem = freeStem(directory, eventNumber, localStart);
+    currentStem = claimStem(directory, eventNumber, localStart);
     snapshot.release();
     const fs::path path = directory / (currentStem + clipExtension);
     if (!clip.open(path.string(), fps, frameSize))
