@@ -10,7 +10,8 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
-  python3 ffmpeg
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
+  ffmpeg
 )
 
 missing=()
