@@ -3,6 +3,7 @@
 #include "app/Overlay.h"
 #include "app/Recorder.h"
 #include "app/Shutdown.h"
+#include "app/ZoneEditor.h"
 #include "detector/MotionDetector.h"
 
 #include <opencv2/highgui.hpp>
@@ -59,9 +60,10 @@ bool endRequested(int key) {
     return key == keyEscape || stopRequested() || aWindowWasClosed();
 }
 
-void actOnKey(int key, MotionDetector& detector, Recorder& recorder) {
+void actOnKey(int key, MotionDetector& detector, Recorder& recorder, ZoneEditor& zones) {
     if (key == keyReset) detector.reset();
     if (key == keyRecord) recorder.toggle();
+    zones.handleKey(key);
 }
 
 int shutDown(Recorder& recorder) {
@@ -73,10 +75,11 @@ int shutDown(Recorder& recorder) {
 } // namespace
 
 int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
-                MotionDetector& detector) {
+                MotionDetector& detector, ZoneEditor& zones) {
     const int width = source.frameWidth;
     const int height = source.frameHeight;
     createWindows(width);
+    zones.attach(inputWindow, cv::Size(width, height));
     cv::Mat frame(height, width, CV_8UC3);
     cv::Mat grayFrame(height, width, CV_8UC1);
     cv::Mat maskImage(height, width, CV_8UC1);
@@ -108,7 +111,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
             }
             const int key = cv::waitKey(emptyReadPollMilliseconds);
             if (endRequested(key)) return shutDown(recorder);
-            actOnKey(key, detector, recorder);
+            actOnKey(key, detector, recorder, zones);
             continue;
         }
         stalled = false;
@@ -116,11 +119,13 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
 
         const system_clock::time_point t0 = system_clock::now();
         cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
-        detector.processFrame(grayFrame.data, width, height, nullptr);
+        detector.processFrame(grayFrame.data, width, height,
+                              zones.regionMask(static_cast<int>(detector.getParam(SCALE_FACTOR))));
         const system_clock::time_point t1 = system_clock::now();
         const long long processingMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
 
         detector.getMotionMask(maskImage.data);
+        zones.annotate(frame);
         drawObjects(frame, detector.getObjects());
         drawProcessingTime(frame, processingMilliseconds);
         if (recorder.isRecording()) {
@@ -133,7 +138,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
 
         const int key = cv::waitKey(1);
         if (endRequested(key)) return shutDown(recorder);
-        actOnKey(key, detector, recorder);
+        actOnKey(key, detector, recorder, zones);
 
         paceSource(sourceText, source.sourceFps, lastPassTime, pacingClock);
         lastPassTime = steady_clock::now();

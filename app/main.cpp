@@ -1,13 +1,15 @@
 // Entry point of the motion detector demo: prints the banner, reads
-// Config_Params.json from the working directory, opens the video source it
-// names, makes sure there is a display for the windows and runs the live
-// loop. Command-line arguments are ignored; every way out returns -1.
+// Config_Params.json from the working directory, the region mask and the
+// video source it names, makes sure there is a display for the windows and
+// runs the live loop. Command-line arguments are ignored; every way out returns -1.
 #include "app/Display.h"
 #include "app/FilePicker.h"
 #include "app/LiveLoop.h"
 #include "app/QuietLibraries.h"
+#include "app/RegionMask.h"
 #include "app/Shutdown.h"
 #include "app/VideoSource.h"
+#include "app/ZoneEditor.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 
@@ -19,6 +21,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <unistd.h>
 
@@ -76,8 +79,12 @@ int main(int, char** argv) {
     ignoreBrokenPipe();
     quietLibraryLogging();
     printBanner();
-    if (!readConfiguration(configFilePath, detector, videoSourceInitString))
-        return failStartup("Configuration params not read");
+    ConfigTexts texts;
+    if (!readConfiguration(configFilePath, detector, texts)) return failStartup("Configuration params not read");
+    videoSourceInitString = texts.videoSourceInitString;
+    RegionMask regionMask;
+    if (!texts.regionMaskFile.empty() && !regionMask.load(texts.regionMaskFile))
+        return failStartup("Region mask not read");
     // The display is asked for just before the first thing that needs it
     // (the file picker, else the windows), so that the configuration and a
     // plain source are still checked on a machine without one.
@@ -87,5 +94,6 @@ int main(int, char** argv) {
     if (!displayReachable()) return failStartup(noDisplayMessage);
     frameWidth = source.frameWidth;
     frameHeight = source.frameHeight;
-    return runLiveLoop(capture, videoSourceInitString, source, detector);
+    ZoneEditor zones(std::move(regionMask), texts.regionMaskFile);
+    return runLiveLoop(capture, videoSourceInitString, source, detector, zones);
 }

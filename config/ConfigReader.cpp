@@ -61,16 +61,26 @@ void applyParams(const ParameterList& values, MotionDetector& detector) {
     for (size_t k = 0; k < parameterTable.size(); ++k) detector.setParam(parameterTable[k].id, values[k]);
 }
 
+// The region mask file is optional and, unlike the numeric keys, has no
+// default to stand in for a value of the wrong type: that fails the read.
+ConfigTexts readTexts(const json& config) {
+    ConfigTexts texts;
+    texts.videoSourceInitString = config.at("video_source_init_string").get<std::string>();
+    if (config.contains("region_mask_file")) texts.regionMaskFile = config.at("region_mask_file").get<std::string>();
+    return texts;
+}
+
 } // namespace
 
-bool readConfiguration(const std::string& path, MotionDetector& detector, std::string& videoSourceInitString) {
+bool readConfiguration(const std::string& path, MotionDetector& detector, ConfigTexts& texts) {
     std::ifstream file(path);
     if (!file.is_open()) return false;
     try {
         const json document = json::parse(file, nullptr, /*allow_exceptions=*/true, /*ignore_comments=*/false);
         const json& config = document.at("Config_Params");
-        videoSourceInitString = config.at("video_source_init_string").get<std::string>();
+        const ConfigTexts read = readTexts(config);
         applyParams(readParams(config), detector);
+        texts = read;
     } catch (const json::exception&) {
         // Syntax errors, numbers beyond the double range, missing keys and
         // wrong types all end here; the caller reports one line for all.

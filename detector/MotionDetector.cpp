@@ -6,6 +6,7 @@
 #include "detector/DetectorStages.h"
 #include "detector/scaling/FrameScaling.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -72,8 +73,13 @@ bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int fram
     if (frameWidth != s.width || frameHeight != s.height) s.allocateGeometry(frameWidth, frameHeight, p.scaleFactor);
 
     downscale(frame, frameWidth, frameHeight, p.scaleFactor, s.scaledFrame.get());
+    // A relearned frame has no blobs, so every track misses it: a run of
+    // relearned frames ends before the tracks' misses in a row reach the
+    // reset criterion and drop them. The first one is always relearned.
+    const int32_t relearnRunLimit = std::max(1, p.trackResetCriterion - 1);
     s.background.update(s.scaledFrame.get(), regionMask,
-                        {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads});
+                        {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads,
+                         p.lightingChangeFraction, relearnRunLimit});
     const BlobLimits limits{p.minObjectWidth / p.scaleFactor, p.maxObjectWidth / p.scaleFactor,
                             p.minObjectHeight / p.scaleFactor, p.maxObjectHeight / p.scaleFactor,
                             p.minDistanceBetweenObjects / 2};

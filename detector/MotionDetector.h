@@ -33,7 +33,8 @@ enum MotionDetectorParam {
     TRACK_RESET_CRITERION = 13,            // 0..255 frames, default 5
     MIN_DISTANCE_BETWEEN_OBJECTS = 14,     // 1..8192 scaled pixels, default 16
     SCALE_FACTOR = 15,                     // 1..8, default 1 (any value below 9 truncated)
-    NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL = 16 // 1..10, default 5
+    NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL = 16, // 1..10, default 5
+    LIGHTING_CHANGE_FRACTION = 17           // 0..1 share of the watched pixels, default 0 (off)
 };
 
 // A reported object in full-frame pixels. The box edges are inclusive.

@@ -1,21 +1,23 @@
 // Runs the motion detector headless over a video and writes what it reports,
 // one JSON line per frame:
 //
-//   motion_trace CONFIG VIDEO [--frames N] [--output FILE]
+//   motion_trace CONFIG VIDEO [--frames N] [--output FILE] [--region-mask FILE]
 //
-// CONFIG is a configuration file as the demo reads it (its numeric keys are
-// applied the same way; its video source is ignored). VIDEO is a file path,
-// or a camera number as in the configuration. Frames are read and converted
-// to grey as the demo does, but a file is read once, without looping. Each
-// line holds the frame index, whether the detector accepted the frame, the
-// number of motion pixels in the full-size mask and every reported object
-// with all its fields; floats are printed with 9 significant digits, which
-// reads back to the same float. A frame the demo would skip (size or type
+// CONFIG is a configuration file as the demo reads it (its numeric keys and
+// its region mask are applied the same way; its video source is ignored);
+// --region-mask names another mask image instead, "" none. VIDEO is a file
+// path, or a camera number as in the configuration. Frames are read and
+// converted to grey as the demo does, but a file is read once, without
+// looping. Each line holds the frame index, whether the detector accepted the
+// frame, the number of motion pixels in the full-size mask and every reported
+// object with all its fields; floats are printed with 9 significant digits,
+// which reads back to the same float. A frame the demo would skip (size or type
 // differing from the first) is not given to the detector and reads as not
 // accepted, with no motion and no objects.
 //
-// Exit status 0 on success, 1 when the configuration, the video or the
-// output cannot be used, 2 for a wrong command line.
+// Exit status 0 on success, 1 when the configuration, the region mask, the
+// video or the output cannot be used, 2 for a wrong command line.
+#include "app/RegionMask.h"
 #include "app/VideoSource.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
@@ -31,6 +33,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,10 +44,11 @@ struct Options {
     std::string video;
     long long frames = -1; // all
     std::string output;    // standard output when empty
+    std::optional<std::string> regionMask; // the configuration's when not given
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: motion_trace CONFIG VIDEO [--frames N] [--output FILE]\n");
+    std::fprintf(stderr, "usage: motion_trace CONFIG VIDEO [--frames N] [--output FILE] [--region-mask FILE]\n");
     return 2;
 }
 
@@ -62,6 +66,8 @@ bool parse(int argc, char** argv, Options& o) {
             if (!parseCount(argv[++i], o.frames)) return false;
         } else if (arg == "--output" && i + 1 < argc) {
             o.output = argv[++i];
+        } else if (arg == "--region-mask" && i + 1 < argc) {
+            o.regionMask = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             return false;
         } else {
@@ -161,13 +167,16 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, options)) return usage();
 
     MotionDetector detector;
-    std::string configuredSource; // the command line names the video instead
-    if (!readConfiguration(options.config, detector, configuredSource))
+    ConfigTexts configured; // its video source is ignored: the command line names the video
+    if (!readConfiguration(options.config, detector, configured))
         return fail("cannot read the configuration " + options.config);
 
-    // The library's own diagnostics (backends tried in turn) would only bury
-    // the one line that says what went wrong.
+    // The library's own diagnostics (decoders and backends tried in turn)
+    // would only bury the one line that says what went wrong.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    const std::string maskFile = options.regionMask.value_or(configured.regionMaskFile);
+    RegionMask regionMask;
+    if (!maskFile.empty() && !regionMask.load(maskFile)) return fail("cannot read the region mask " + maskFile);
     if (isFileDialogRequest(options.video)) return fail("the file dialog needs the demo program; name the video file");
     cv::VideoCapture capture;
     const SourceOpening source = openVideoSource(options.video, capture);
@@ -194,7 +203,8 @@ int main(int argc, char** argv) {
             continue;
         }
         cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
-        const bool accepted = detector.processFrame(grayFrame.data, width, height, nullptr);
+        const uint8_t* watched = regionMask.forFrame(cv::Size(width, height), int(detector.getParam(SCALE_FACTOR)));
+        const bool accepted = detector.processFrame(grayFrame.data, width, height, watched);
         detector.getMotionMask(mask.data());
         const long long motionPixels = std::count(mask.begin(), mask.end(), uint8_t{255});
         printFrame(out, index, accepted, motionPixels, detector.getObjects());

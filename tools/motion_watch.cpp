@@ -12,6 +12,7 @@
 // with one line on stderr. A file source ends with status 0 at its end; a
 // live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
 #include "app/QuietLibraries.h"
+#include "app/RegionMask.h"
 #include "app/Shutdown.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
@@ -58,18 +59,21 @@ int main(int argc, char** argv) {
     }
     ignoreBrokenPipe();
     installStopSignals();
-
-    MotionDetector detector;
-    std::string configuredSource;
-    if (!readConfiguration(options.config, detector, configuredSource))
-        return fail("cannot read the configuration " + options.config);
-    const std::string source = options.source.empty() ? configuredSource : options.source;
-    if (isFileDialogRequest(source)) return fail("the file dialog needs the demo program; name the video with --source");
-
     // The libraries' own diagnostics (backends tried in turn, every failed
     // connection to a stream that dropped) would bury the lines that say
     // what went wrong.
     quietLibraryLogging();
+
+    MotionDetector detector;
+    ConfigTexts configured;
+    if (!readConfiguration(options.config, detector, configured))
+        return fail("cannot read the configuration " + options.config);
+    const std::string maskFile = options.regionMask.value_or(configured.regionMaskFile);
+    RegionMask regionMask;
+    if (!maskFile.empty() && !regionMask.load(maskFile)) return fail("cannot read the region mask " + maskFile);
+    const std::string source = options.source.empty() ? configured.videoSourceInitString : options.source;
+    if (isFileDialogRequest(source)) return fail("the file dialog needs the demo program; name the video with --source");
+
     FrameReader reader(source);
     const SourceOpening opening = reader.open();
     if (opening.failureMessage != nullptr) return fail("cannot open the video source " + source);
@@ -79,6 +83,9 @@ int main(int argc, char** argv) {
     if (!log.open((fs::path(options.output) / "events.jsonl").string()))
         return fail("cannot write to the output directory " + options.output);
 
-    Watcher watcher(options, detector, reader, cv::Size(opening.frameWidth, opening.frameHeight), nullptr, log);
+    // The frame size and the scale factor stay as opened: one mask serves the whole run.
+    const cv::Size frameSize(opening.frameWidth, opening.frameHeight);
+    const uint8_t* watched = regionMask.forFrame(frameSize, static_cast<int>(detector.getParam(SCALE_FACTOR)));
+    Watcher watcher(options, detector, reader, frameSize, watched, log);
     return watcher.run();
 }

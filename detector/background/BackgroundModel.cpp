@@ -424,6 +424,7 @@ void BackgroundModel::release() {
 }
 
 void BackgroundModel::clear() {
+    relearnRun = 0;
     if (!allocated()) return;
     store.clear();
     std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
@@ -431,6 +432,12 @@ void BackgroundModel::clear() {
 
 void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,
                              const BackgroundSettings& settings) {
+    learn(scaledFrame, regionMask, settings);
+    if (settings.lightingChangeFraction > 0) relearnIfLightChanged(scaledFrame, regionMask, settings);
+}
+
+void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                            const BackgroundSettings& settings) {
     if (settings.threads == 1)
         updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
     else

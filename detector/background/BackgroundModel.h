@@ -15,6 +15,11 @@ struct BackgroundSettings {
     double pixelDeviation; // grey levels: its square is the variance floor
     int32_t components;    // Gaussians in use per pixel, 1..PixelModel::capacity
     int32_t threads;       // 1: on the calling thread; otherwise an OpenMP team (0: the runtime's size)
+    // A frame with more than this share of the watched pixels in motion is
+    // taken as a change of light (0: never), and relearned on at most
+    // relearnRunLimit frames in a row.
+    double lightingChangeFraction;
+    int32_t relearnRunLimit;
 };
 
 class BackgroundModel {
@@ -31,6 +36,14 @@ public:
     // Updates every model with its pixel of the scaled frame and writes the
     // mask (255 motion, 0 background). regionMask, when not null, holds a
     // byte per pixel; pixels at 0 keep their models and count as background.
+    //
+    // A change of light: when more than settings.lightingChangeFraction of
+    // the watched pixels are motion, their models are learned afresh from
+    // this frame, exactly as after clear(), and the mask is empty, as it is
+    // for any first frame. The next frames are relearned as well while they
+    // stay above the fraction, but no more than settings.relearnRunLimit in
+    // a row; after that the models learn as usual until a frame is at or
+    // below the fraction again.
     void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
 
     const uint8_t* mask() const { return motionMask.get(); }
@@ -42,6 +55,13 @@ public:
     void setModel(int64_t index, const PixelModel& pixelModel) { store.set(index, pixelModel); }
 
 private:
+    void learn(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
+    // Defined with the relearning, in LightingChange.cpp.
+    void relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                               const BackgroundSettings& settings);
+    bool motionShareExceeds(double fraction, const uint8_t* regionMask) const;
+    void emptyModels(const uint8_t* regionMask);
+
     void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
                     int firstRow, int endRow);
@@ -50,6 +70,7 @@ private:
     std::unique_ptr<uint8_t[]> motionMask;
     int gridWidth = 0;
     int gridHeight = 0;
+    int32_t relearnRun = 0; // frames relearned in a row, ending with the last frame
 };
 
 } // namespace motion

@@ -14,7 +14,7 @@ constexpr Presence required = Presence::required;
 
 } // namespace
 
-const std::array<Parameter, 14> parameterTable = {{
+const std::array<Parameter, 15> parameterTable = {{
     {"pixel_deviation", PIXEL_DEVIATION, &V::pixelDeviation, noInteger, 0, 255, 10, plain, required,
      "grey levels a pixel may differ from its background and still match it"},
     {"alpha_coeff", ALPHA_COEFF, &V::alphaCoeff, noInteger, 0, 1, 0.01, plain, required,
@@ -43,6 +43,8 @@ const std::array<Parameter, 14> parameterTable = {{
      "side of the pixel blocks averaged into one scaled pixel"},
     {"num_gauss_elements_in_pixel_model", NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, noReal, &V::numGaussElements, 1,
      PixelModel::capacity, 5, plain, required, "Gaussian components per pixel of the background model"},
+    {"lighting_change_fraction", LIGHTING_CHANGE_FRACTION, &V::lightingChangeFraction, noInteger, 0, 1, 0, plain,
+     Presence::optional, "share of watched pixels in motion above which a frame is taken as a change of light"},
 }};
 
 bool Parameter::accepts(double value) const {

@@ -28,6 +28,7 @@ struct ParameterValues {
     int32_t minDistanceBetweenObjects;
     int32_t scaleFactor;
     int32_t numGaussElements;
+    double lightingChangeFraction;
 };
 
 // How a value is judged before it is stored.
@@ -61,7 +62,7 @@ struct Parameter {
 };
 
 // In the order the configuration reader reads and applies them.
-extern const std::array<Parameter, 14> parameterTable;
+extern const std::array<Parameter, 15> parameterTable;
 
 // The row of an identifier, or null.
 const Parameter* findParameter(int id);

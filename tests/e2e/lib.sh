@@ -76,6 +76,8 @@
 #   e2e_square_left X Y WIDTH    column (0-based, from X) of the first light
 #                                pixel in the screen row Y from X to X+WIDTH-1,
 #                                where a make_test_video square is; -1 if none
+#   e2e_square_left_in FILE X Y WIDTH [LEVEL]  the same in a screenshot, for
+#                                pixels with every channel above LEVEL (160)
 #
 # Videos
 #   e2e_probe FILE [OPTS]        run probe_video on FILE (key=value lines)
@@ -304,10 +306,14 @@ _e2e_pixel_near() {
 
 e2e_wait_pixel() { e2e_wait_until "${7:-30}" _e2e_pixel_near "$1" "$2" "$3" "$4" "$5" "$6"; }
 
+e2e_square_left_in() {
+    _e2e_rgb_lines "$1" "$2" "$3" "$4" 1 |
+        awk -v l="${5:-160}" '$1 > l && $2 > l && $3 > l { print NR - 1; found = 1; exit } END { if (!found) print -1 }'
+}
+
 e2e_square_left() {
     e2e_screenshot "$E2E_WORKDIR/.square-probe.png"
-    _e2e_rgb_lines "$E2E_WORKDIR/.square-probe.png" "$1" "$2" "$3" 1 |
-        awk '$1 > 160 && $2 > 160 && $3 > 160 { print NR - 1; found = 1; exit } END { if (!found) print -1 }'
+    e2e_square_left_in "$E2E_WORKDIR/.square-probe.png" "$@"
 }
 
 e2e_probe() { "$PROBE_VIDEO" "$@"; }

@@ -79,3 +79,7 @@ DISPLAY=:4093 expect_failure "$no_display"
 e2e_log "the file dialog, without a display"
 e2e_write_config "open file dialog"
 expect_failure "$no_display"
+
+e2e_log "a region mask file that is not a picture"
+e2e_write_config whole.avi 'region_mask_file="Config_Params.json"'
+expect_failure "Region mask not read"

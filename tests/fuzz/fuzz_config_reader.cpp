@@ -47,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     static MotionDetector detector; // setParam alone never allocates before a frame
     const std::vector<double> before = snapshot(detector);
-    std::string source;
-    const bool read = readConfiguration(configPath(), detector, source);
+    ConfigTexts texts{"unchanged", "unchanged"};
+    const bool read = readConfiguration(configPath(), detector, texts);
     if (!read && snapshot(detector) != before) fail("a failed read changed the detector");
+    if (!read && (texts.videoSourceInitString != "unchanged" || texts.regionMaskFile != "unchanged"))
+        fail("a failed read changed the texts");
     const std::string broken = brokenParameter(detector);
     if (!broken.empty()) fail(broken);
     return 0;

@@ -49,13 +49,13 @@ protected:
                        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
                        std::to_string(getpid()) + ".json";
     MotionDetector detector;
-    std::string source = "unchanged";
+    ConfigTexts texts{"unchanged", "unchanged"};
 
     void TearDown() override { std::remove(path.c_str()); }
 
     bool read(const std::string& content) {
         std::ofstream(path, std::ios::binary) << content;
-        return readConfiguration(path, detector, source);
+        return readConfiguration(path, detector, texts);
     }
     bool readWith(const std::string& key, const std::string& value) {
         auto keys = validKeys();
@@ -74,7 +74,7 @@ protected:
 
 TEST_F(ConfigReader, AppliesEveryKey) {
     ASSERT_TRUE(read(document(validKeys())));
-    EXPECT_EQ(source, "clip.avi");
+    EXPECT_EQ(texts.videoSourceInitString, "clip.avi");
     EXPECT_EQ(detector.getParam(PIXEL_DEVIATION), 12.5);
     EXPECT_EQ(detector.getParam(ALPHA_COEFF), 0.02);
     EXPECT_EQ(detector.getParam(MAX_OBJECT_WIDTH), 100);
@@ -116,7 +116,7 @@ TEST_F(ConfigReader, IntegersBeyondTheIntRangeAreRefusedNotWrapped) {
     // 4294967298 would wrap to 2 in 32 bits; it must be refused instead.
     for (const char* huge : {"4294967298", "1e10", "-4294967294", "18446744073709551615", "1e300"}) {
         MotionDetector fresh;
-        std::string text;
+        ConfigTexts text;
         auto keys = validKeys();
         keys["scale_factor"] = huge;
         keys["num_threads"] = huge;
@@ -125,6 +125,19 @@ TEST_F(ConfigReader, IntegersBeyondTheIntRangeAreRefusedNotWrapped) {
         EXPECT_EQ(fresh.getParam(SCALE_FACTOR), 1) << huge;
         EXPECT_EQ(fresh.getParam(NUM_THREADS), 1) << huge;
     }
+}
+
+TEST_F(ConfigReader, RegionMaskFileIsOptionalTextAndAFailedReadKeepsBothTexts) {
+    ASSERT_TRUE(read(document(validKeys())));
+    EXPECT_EQ(texts.regionMaskFile, "");
+    ASSERT_TRUE(readWith("region_mask_file", "\"zones.png\""));
+    EXPECT_EQ(texts.regionMaskFile, "zones.png");
+    for (const char* wrong : {"1", "null", "false", "[\"a.png\"]"}) {
+        EXPECT_FALSE(readWith("region_mask_file", wrong)) << wrong;
+        EXPECT_EQ(texts.regionMaskFile, "zones.png") << wrong;
+    }
+    EXPECT_FALSE(readWith("pixel_deviation", "\"10\""));
+    EXPECT_EQ(texts.videoSourceInitString, "clip.avi");
 }
 
 TEST_F(ConfigReader, WrongTypesFailAndApplyNothing) {
@@ -150,6 +163,15 @@ TEST_F(ConfigReader, MissingKeysFail) {
     expectDefaults();
 }
 
+TEST_F(ConfigReader, TheLightingChangeFractionIsOptionalButTyped) {
+    ASSERT_TRUE(read(document(validKeys())));
+    EXPECT_EQ(detector.getParam(LIGHTING_CHANGE_FRACTION), 0.0);
+    ASSERT_TRUE(readWith("lighting_change_fraction", "0.2"));
+    EXPECT_EQ(detector.getParam(LIGHTING_CHANGE_FRACTION), 0.2);
+    EXPECT_FALSE(readWith("lighting_change_fraction", "\"0.2\""));
+    EXPECT_FALSE(readWith("lighting_change_fraction", "true"));
+}
+
 TEST_F(ConfigReader, ExtraMembersAreIgnored) {
     auto keys = validKeys();
     keys["comment"] = "\"anything\"";
@@ -159,7 +181,7 @@ TEST_F(ConfigReader, ExtraMembersAreIgnored) {
 }
 
 TEST_F(ConfigReader, UnreadableFilesFail) {
-    EXPECT_FALSE(readConfiguration(::testing::TempDir() + "no_such_dir/none.json", detector, source));
+    EXPECT_FALSE(readConfiguration(::testing::TempDir() + "no_such_dir/none.json", detector, texts));
     EXPECT_FALSE(read(""));
     EXPECT_FALSE(read("{"));
     EXPECT_FALSE(read("// comment\n" + document(validKeys())));
@@ -168,11 +190,11 @@ TEST_F(ConfigReader, UnreadableFilesFail) {
     EXPECT_FALSE(read("{\"Other\": {}}"));
     EXPECT_FALSE(read("{\"Config_Params\": 5}"));
     EXPECT_FALSE(readWith("pixel_deviation", "1e999")) << "beyond the double range";
-    EXPECT_FALSE(readConfiguration(::testing::TempDir(), detector, source)) << "a directory";
+    EXPECT_FALSE(readConfiguration(::testing::TempDir(), detector, texts)) << "a directory";
     expectDefaults();
 }
 
 TEST_F(ConfigReader, TextKeepsEscapesAndUtf8) {
     ASSERT_TRUE(readWith("video_source_init_string", "\"dir\\/caf\\u00e9 clip.avi\""));
-    EXPECT_EQ(source, "dir/caf\xc3\xa9 clip.avi");
+    EXPECT_EQ(texts.videoSourceInitString, "dir/caf\xc3\xa9 clip.avi");
 }

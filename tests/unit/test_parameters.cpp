@@ -85,7 +85,7 @@ TEST(SetParam, IntegerFieldsAreCheckedBeforeTruncation) {
 
 TEST(SetParam, UnknownIdentifiersAreRefused) {
     MotionDetector d;
-    for (int id : {-1, 0, 1, 2, 17, 100}) {
+    for (int id : {-1, 0, 1, 2, 18, 100}) {
         EXPECT_FALSE(d.setParam(id, 1.0)) << id;
         EXPECT_TRUE(std::isnan(d.getParam(id))) << id;
     }
@@ -93,7 +93,7 @@ TEST(SetParam, UnknownIdentifiersAreRefused) {
 
 TEST(SetParam, NanAndInfinitiesAreRefusedForEveryIdentifier) {
     MotionDetector d;
-    for (int id = PIXEL_DEVIATION; id <= NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL; ++id) {
+    for (int id = PIXEL_DEVIATION; id <= LIGHTING_CHANGE_FRACTION; ++id) {
         EXPECT_FALSE(d.setParam(id, notANumber)) << id;
         EXPECT_FALSE(d.setParam(id, inf)) << id;
         EXPECT_FALSE(d.setParam(id, -inf)) << id;

@@ -6,7 +6,8 @@
 # event's frames, and one that runs to the end of the file. The event command
 # sees every log line, and each failing command is reported; with
 # --max-storage-mb 0 only the newest event's files stay, while the log keeps
-# all lines.
+# all lines. With the configuration's zones (half of the picture, at scale
+# factor 2) the events again follow motion_trace's report.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
 
@@ -31,3 +32,12 @@ last=$(sed -n 's/.*"type":"end".*"clip":"\([^"]*\)\.avi".*/\1/p' limited/events.
 [ "$(ls limited | sort | tr '\n' ' ')" = "$last.avi $last.jpg events.jsonl " ] ||
     e2e_fail "after pruning: $(ls limited | tr '\n' ' ') (newest event $last)"
 [ "$(wc -l <limited/events.jsonl)" -eq 6 ] || e2e_fail "the log lost lines when files were pruned"
+
+convert -size 320x240 xc:white -fill black -draw "rectangle 0,0 159,239" zones.png
+e2e_write_config unused.avi scale_factor=2 region_mask_file='"zones.png"'
+"$MOTION_TRACE" Config_Params.json scheduled.avi --output masked-trace.jsonl || e2e_fail "motion_trace failed with zones"
+"$MOTION_WATCH" --source scheduled.avi --output masked --pre 4 >/dev/null 2>&1 ||
+    e2e_fail "motion_watch with zones ended with status $?"
+/usr/bin/python3 "$here/check_events.py" masked-trace.jsonl masked 4 3 10 "$PROBE_VIDEO" scheduled.avi ||
+    e2e_fail "events with zones differ from the rule"
+[ "$(grep -c '"type":"end"' masked/events.jsonl)" -eq 1 ] || e2e_fail "the zones no longer leave one event"

@@ -44,7 +44,7 @@ const OptionParser optionParsers[] = {
     {"--post", [](const char* v, WatchOptions& o) { return parseSeconds(v, HUGE_VAL, o.postSeconds); }},
     {"--on-event", [](const char* v, WatchOptions& o) { return parseText(v, o.onEvent); }},
     {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
-    {"--region-mask", [](const char* v, WatchOptions& o) { return parseText(v, o.regionMask); }},
+    {"--region-mask", [](const char* v, WatchOptions& o) { o.regionMask = v; return true; }},
 };
 
 const OptionParser* findOption(const std::string& name) {
@@ -91,5 +91,5 @@ const char* watchUsage() {
            "  --post SECONDS       quiet time that ends an event (default 3)\n"
            "  --on-event COMMAND   shell command run for every event line, the line on its input\n"
            "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
-           "  --region-mask FILE   image of the watched area (default: the configuration's)\n";
+           "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n";
 }

@@ -12,7 +12,7 @@ struct WatchOptions {
     double postSeconds = 3.0;
     std::string onEvent;                  // empty: no command
     std::optional<long long> maxStorageMb; // empty: no limit
-    std::string regionMask;               // empty: the configuration's mask
+    std::optional<std::string> regionMask; // the configuration's when not given; "" none
     bool help = false;
 };
 
