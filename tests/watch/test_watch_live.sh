@@ -20,7 +20,8 @@ stop_server() {
     fi
     server=""
 }
-trap 'status=$?; stop_server; (exit $status); _e2e_cleanup' EXIT
+# set +e: the trap must reach the shared cleanup, which reads the status from $?.
+trap 'status=$?; stop_server; set +e; (exit $status); _e2e_cleanup' EXIT
 
 # The server takes one client; it listens once its port shows up in
 # /proc/net/tcp (state 0A), which a probing connection would use up.
