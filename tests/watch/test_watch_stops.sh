@@ -35,12 +35,11 @@ refused --source 9999 1 "absent camera"
 refused --output plain-file/out 1 "output inside a file"
 
 "$MOTION_WATCH" --output out >stdout.txt 2>stderr.txt &
-pid=$!
+E2E_APP_PID=$!
 e2e_check "no event started" e2e_wait_until 60 grep -q '"type":"start"' out/events.jsonl
-kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 0 ] || e2e_fail "status $status after SIGTERM"
+kill -TERM "$E2E_APP_PID"
+e2e_check "still running after SIGTERM" e2e_wait_exit 30
+[ "$E2E_APP_STATUS" -eq 0 ] || e2e_fail "status $E2E_APP_STATUS after SIGTERM"
 end=$(tail -n 1 out/events.jsonl)
 [[ $end == *'"interrupted":true}' ]] || e2e_fail "last line is not an interrupted end: $end"
 clip=$(sed -n 's/.*"clip":"\([^"]*\)".*/\1/p' <<<"$end")
