@@ -1,5 +1,6 @@
 #include "app/LiveLoop.h"
 
+#include "app/Overlay.h"
 #include "app/Recorder.h"
 #include "app/Shutdown.h"
 #include "app/ZoneEditor.h"
@@ -30,9 +31,6 @@ constexpr int keyRecord = 'r'; // lower case only
 // is also the pause that keeps the retries from spinning.
 constexpr int emptyReadPollMilliseconds = 10;
 
-const cv::Scalar red(0, 0, 255);
-const cv::Scalar cyan(255, 255, 0);
-
 void createWindows(int frameWidth) {
     // GUI_NORMAL: without it the Qt windows get a toolbar, grow wider than
     // the frame and the mask window would cover the input window.
@@ -43,20 +41,9 @@ void createWindows(int frameWidth) {
     cv::moveWindow(maskWindow, frameWidth + 10, 5);
 }
 
-void drawText(cv::Mat& image, const std::string& text, cv::Point origin, const cv::Scalar& colour) {
-    cv::putText(image, text, origin, cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_8);
-}
-
-// Box edges are inclusive; the identifier stands 5 pixels above the top edge.
-void drawObjects(cv::Mat& frame, const std::vector<DetectedObject>& objects) {
-    for (const DetectedObject& o : objects) {
-        cv::rectangle(frame, cv::Rect(o.x0, o.y0, o.x1 - o.x0 + 1, o.y1 - o.y0 + 1), red, 1, cv::LINE_8, 0);
-        drawText(frame, std::to_string(o.objectId), cv::Point(o.x0, o.y0 - 5), cyan);
-    }
-}
-
 void drawProcessingTime(cv::Mat& frame, long long milliseconds) {
-    drawText(frame, "Processing time " + std::to_string(milliseconds) + " ms", cv::Point(frame.cols - 200, 15), red);
+    drawOverlayText(frame, "Processing time " + std::to_string(milliseconds) + " ms", cv::Point(frame.cols - 200, 15),
+                    overlayRed);
 }
 
 // A window closed with its close button is gone (showing into it again would
@@ -144,7 +131,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
         if (recorder.isRecording()) {
             // The file gets the frame without the label that only the window shows.
             recorder.write(frame);
-            drawText(frame, "RECORDING", cv::Point(5, 15), red);
+            drawOverlayText(frame, "RECORDING", cv::Point(5, 15), overlayRed);
         }
         cv::imshow(inputWindow, frame);
         cv::imshow(maskWindow, maskImage);

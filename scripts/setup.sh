@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
+  ffmpeg
 )
 
 missing=()

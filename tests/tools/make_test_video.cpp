@@ -1,9 +1,12 @@
 // Writes a small synthetic Motion-JPEG AVI for tests: a flat grey background,
 // optional deterministic noise, and optionally one bright square that moves
-// steadily from left to right (wrapping around).
+// steadily from left to right (wrapping around). With a schedule the square
+// is there only in the listed frame ranges (FIRST-END, END excluded), so
+// that tests know when motion starts and stops.
 //
 //   make_test_video OUTPUT [--frames N] [--size WxH] [--fps F]
 //                          [--square SIDE] [--speed PIXELS_PER_FRAME] [--noise AMPLITUDE]
+//                          [--schedule FIRST-END[,FIRST-END...]]
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -12,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -24,7 +29,28 @@ struct Options {
     int square = 24;
     int speed = 3;
     int noise = 0;
+    std::vector<std::pair<int, int>> schedule; // empty: the square is always there
 };
+
+bool parseSchedule(const char* text, std::vector<std::pair<int, int>>& schedule) {
+    int first = 0;
+    int end = 0;
+    int used = 0;
+    while (std::sscanf(text, "%d-%d%n", &first, &end, &used) == 2 && first < end) {
+        schedule.emplace_back(first, end);
+        text += used;
+        if (*text == '\0') return true;
+        if (*text++ != ',') return false;
+    }
+    return false;
+}
+
+bool squareShown(const Options& o, int frame) {
+    if (o.schedule.empty()) return true;
+    for (const auto& [first, end] : o.schedule)
+        if (frame >= first && frame < end) return true;
+    return false;
+}
 
 bool parse(int argc, char** argv, Options& o) {
     if (argc < 2) return false;
@@ -38,6 +64,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (key == "--square") o.square = std::atoi(value);
         else if (key == "--speed") o.speed = std::atoi(value);
         else if (key == "--noise") o.noise = std::atoi(value);
+        else if (key == "--schedule") { if (!parseSchedule(value, o.schedule)) return false; }
         else return false;
     }
     return o.frames > 0 && o.width > 0 && o.height > 0 && o.fps > 0;
@@ -49,7 +76,7 @@ int main(int argc, char** argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: make_test_video OUTPUT [--frames N] [--size WxH] [--fps F] "
-                             "[--square SIDE] [--speed PX] [--noise AMPLITUDE]\n");
+                             "[--square SIDE] [--speed PX] [--noise AMPLITUDE] [--schedule FIRST-END,...]\n");
         return 2;
     }
     cv::VideoWriter writer(o.output, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), o.fps, cv::Size(o.width, o.height), true);
@@ -67,7 +94,7 @@ int main(int argc, char** argv) {
             rng.fill(noise, cv::RNG::UNIFORM, -o.noise, o.noise + 1);
             cv::add(frame, noise, frame, cv::noArray(), CV_8UC3);
         }
-        if (o.square > 0) {
+        if (o.square > 0 && squareShown(o, i)) {
             const int left = (8 + i * o.speed) % std::max(1, o.width - o.square);
             cv::rectangle(frame, cv::Rect(left, top, o.square, o.square), cv::Scalar(230, 230, 230), cv::FILLED);
         }

@@ -1,0 +1,107 @@
+#include "tools/watch/EventFiles.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const clipExtension = ".avi";
+const char* const snapshotExtension = ".jpg";
+
+// The names EventFiles gives, and only those: pruning touches nothing else.
+const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|jpg))");
+
+// Claims the name by creating the clip exclusively, so that not even a
+// second watcher writing to the same directory can take it as well. A
+// directory that refuses the file leaves the name to the clip's own open,
+// which reports the failure.
+bool claim(const fs::path& directory, const std::string& stem) {
+    std::error_code ignored;
+    if (fs::exists(directory / (stem + snapshotExtension), ignored)) return false;
+    const int fd = open((directory / (stem + clipExtension)).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) close(fd);
+    return fd >= 0 || errno != EEXIST;
+}
+
+std::string claimStem(const fs::path& directory, int eventNumber, const std::tm& localStart) {
+    char time[32];
+    std::strftime(time, sizeof time, "%Y%m%d_%H%M%S", &localStart);
+    char number[16];
+    std::snprintf(number, sizeof number, "%04d", eventNumber);
+    const std::string base = std::string("event_") + time + "_" + number;
+    std::string stem = base;
+    for (int suffix = 1; !claim(directory, stem); ++suffix) stem = base + "_" + std::to_string(suffix);
+    return stem;
+}
+
+} // namespace
+
+EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
+    : directory(std::move(directory)), fps(fps), frameSize(frameSize) {}
+
+void EventFiles::begin(int eventNumber, const std::tm& localStart) {
+    currentStem = claimStem(directory, eventNumber, localStart);
+    snapshot.release();
+    const fs::path path = directory / (currentStem + clipExtension);
+    if (!clip.open(path.string(), fps, frameSize))
+        std::cerr << "motion_watch: cannot write the clip " << path.string() << std::endl;
+}
+
+void EventFiles::write(const cv::Mat& frame) {
+    clip.write(frame);
+}
+
+void EventFiles::keepSnapshot(const cv::Mat& frame) {
+    snapshot = frame;
+}
+
+EventFiles::Written EventFiles::finish() {
+    Written written;
+    if (clip.isOpen()) {
+        written.clip = currentStem + clipExtension;
+        written.clipFrames = clip.close();
+    }
+    const std::string snapshotName = currentStem + snapshotExtension;
+    if (!snapshot.empty() && cv::imwrite((directory / snapshotName).string(), snapshot))
+        written.snapshot = snapshotName;
+    else
+        std::cerr << "motion_watch: cannot write the snapshot " << (directory / snapshotName).string() << std::endl;
+    snapshot.release();
+    return written;
+}
+
+void pruneEventFiles(const fs::path& directory, unsigned long long limitBytes, const std::string& keepStem) {
+    // Files by event, events in name order: the oldest first.
+    std::map<std::string, std::vector<std::pair<fs::path, unsigned long long>>> events;
+    unsigned long long total = 0;
+    std::error_code error;
+    // Not the range-for: its increment throws when the directory goes away.
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const fs::directory_entry& entry = *it;
+        std::smatch match;
+        const std::string name = entry.path().filename().string();
+        std::error_code fileError;
+        if (!std::regex_match(name, match, eventFileName) || !entry.is_regular_file(fileError)) continue;
+        const unsigned long long size = entry.file_size(fileError);
+        if (fileError) continue;
+        events[match[1]].emplace_back(entry.path(), size);
+        total += size;
+    }
+    for (const auto& [stem, files] : events) {
+        if (total <= limitBytes) break;
+        if (stem == keepStem) continue;
+        for (const auto& [path, size] : files) {
+            if (fs::remove(path, error)) total -= size;
+        }
+    }
+}

@@ -1,0 +1,59 @@
+// The files an event leaves in the output directory: its clip and its
+// snapshot, and the deletion of old ones when storage is limited.
+//
+// Both files of event N started at local time T share the name
+// event_YYYYMMDD_HHMMSS_NNNN (T as year, month, day, hour, minute, second;
+// N with at least four digits), so that names sort by time; when either
+// file of that name exists, _1, _2, ... is appended. Nothing is overwritten.
+//
+// The clip is Motion-JPEG AVI at the given rate and frame size; the
+// snapshot is a JPEG of the frame kept for it.
+#pragma once
+
+#include "tools/watch/ClipWriter.h"
+
+#include <opencv2/core.hpp>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+class EventFiles {
+public:
+    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize);
+
+    // Chooses the names and opens the clip. A clip that cannot be written
+    // gets one line on stderr; the event goes on without it.
+    void begin(int eventNumber, const std::tm& localStart);
+
+    // Appends a frame to the clip (held by reference; it is not changed later).
+    void write(const cv::Mat& frame);
+
+    // Makes frame the snapshot (held by reference; it is not changed later).
+    void keepSnapshot(const cv::Mat& frame);
+
+    struct Written {
+        std::string clip;     // file name; empty when the clip could not be written
+        long long clipFrames = 0;
+        std::string snapshot; // file name; empty when not written
+    };
+
+    // Finalises the clip (once every frame is encoded) and writes the snapshot.
+    Written finish();
+
+    // The shared name (without extension) of the files being written.
+    const std::string& stem() const { return currentStem; }
+
+private:
+    std::filesystem::path directory;
+    double fps;
+    cv::Size frameSize;
+    std::string currentStem;
+    ClipWriter clip;
+    cv::Mat snapshot;
+};
+
+// Deletes the clips and snapshots of the oldest events in directory (by
+// name, which sorts by time) until the event files there total at most
+// limitBytes. Never the files named keepStem, nor any other file.
+void pruneEventFiles(const std::filesystem::path& directory, unsigned long long limitBytes, const std::string& keepStem);

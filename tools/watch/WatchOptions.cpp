@@ -1,0 +1,95 @@
+#include "tools/watch/WatchOptions.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// A longer pre-capture only holds more frames in memory: at 1920x1080 and 30
+// frames per second one second costs about 190 MB.
+constexpr double maxPreSeconds = 60.0;
+
+// A limit in bytes must fit 64 bits; 2^40 MiB is beyond any disk.
+constexpr long long maxStorageMegabytes = 1LL << 40;
+
+bool parseSeconds(const char* text, double limit, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0.0 && seconds <= limit;
+}
+
+bool parseMegabytes(const char* text, std::optional<long long>& megabytes) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > maxStorageMegabytes) return false;
+    megabytes = value;
+    return true;
+}
+
+bool parseText(const char* text, std::string& value) {
+    value = text;
+    return !value.empty();
+}
+
+struct OptionParser {
+    const char* name;
+    bool (*parse)(const char* value, WatchOptions& o);
+};
+
+const OptionParser optionParsers[] = {
+    {"--config", [](const char* v, WatchOptions& o) { return parseText(v, o.config); }},
+    {"--source", [](const char* v, WatchOptions& o) { return parseText(v, o.source); }},
+    {"--output", [](const char* v, WatchOptions& o) { return parseText(v, o.output); }},
+    {"--pre", [](const char* v, WatchOptions& o) { return parseSeconds(v, maxPreSeconds, o.preSeconds); }},
+    {"--post", [](const char* v, WatchOptions& o) { return parseSeconds(v, HUGE_VAL, o.postSeconds); }},
+    {"--on-event", [](const char* v, WatchOptions& o) { return parseText(v, o.onEvent); }},
+    {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
+    {"--region-mask", [](const char* v, WatchOptions& o) { o.regionMask = v; return true; }},
+};
+
+const OptionParser* findOption(const std::string& name) {
+    for (const OptionParser& option : optionParsers)
+        if (name == option.name) return &option;
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv, std::string& error) {
+    WatchOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        const OptionParser* option = findOption(name);
+        if (option == nullptr) {
+            error = "unknown argument " + name;
+            return std::nullopt;
+        }
+        if (i + 1 >= argc) {
+            error = name + " needs a value";
+            return std::nullopt;
+        }
+        if (!option->parse(argv[++i], options)) {
+            error = "invalid value for " + name + ": " + argv[i];
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+const char* watchUsage() {
+    return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
+           "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
+           "                    [--region-mask FILE]\n"
+           "  --config FILE        configuration (default Config_Params.json)\n"
+           "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
+           "  --output DIR         where clips, snapshots and events.jsonl go (default events)\n"
+           "  --pre SECONDS        video kept before an event starts, 0 to 60 (default 2)\n"
+           "  --post SECONDS       quiet time that ends an event (default 3)\n"
+           "  --on-event COMMAND   shell command run for every event line, the line on its input\n"
+           "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
+           "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n";
+}

@@ -1,0 +1,24 @@
+// The command line of motion_watch.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct WatchOptions {
+    std::string config = "Config_Params.json";
+    std::string source; // empty: the configuration's video source
+    std::string output = "events";
+    double preSeconds = 2.0;
+    double postSeconds = 3.0;
+    std::string onEvent;                  // empty: no command
+    std::optional<long long> maxStorageMb; // empty: no limit
+    std::optional<std::string> regionMask; // the configuration's when not given; "" none
+    bool help = false;
+};
+
+// The options, or nothing when the command line is wrong (an unknown option,
+// a missing or malformed value, a stray argument); error then says what.
+std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv, std::string& error);
+
+// The synopsis and one line per option, for --help and after a wrong command line.
+const char* watchUsage();
