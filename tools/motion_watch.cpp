@@ -14,6 +14,7 @@
 #include "app/QuietLibraries.h"
 #include "app/RegionMask.h"
 #include "app/Shutdown.h"
+#include "app/ThreadSpinning.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 #include "tools/watch/EventLog.h"
@@ -46,6 +47,8 @@ bool prepareOutputDirectory(const fs::path& directory) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The detector's threads share the cores with decoding and clip encoding.
+    restartWithShortSpinning(argv);
     std::string error;
     const std::optional<WatchOptions> parsed = parseWatchOptions(argc, argv, error);
     if (!parsed) {
