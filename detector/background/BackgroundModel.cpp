@@ -122,6 +122,7 @@ struct RowJob {
     PixelModelStore::RankGroup* ranks[PixelModel::capacity]; // of component k in the row; the first n are set
     float* means[PixelModel::capacity];
     uint8_t* initialized;
+    uint8_t* ordered;
     const uint8_t* frame;
     const uint8_t* regionMask; // null: every pixel included
     uint8_t* mask;
@@ -140,7 +141,8 @@ struct Slot {
 // mean only when a step needs it, and only what changed is written back: in
 // a quiet scene most pixels match their first component, and the other
 // slots' means are neither read nor rewritten. The fitness is not stored; it
-// is computed when the ranking needs it.
+// is computed once the weights are normalised, for the slots that a
+// comparison of the ranking needs.
 template <int n, typename V>
 struct Components {
     using F = typename V::F;
@@ -167,6 +169,13 @@ struct Components {
         if (meanLoaded >> k & 1) return;
         c[k].mean = load<F>(meanAt[k]);
         meanLoaded |= 1u << k;
+    }
+
+    // Slots from..to-1, once their weights are normalised. An empty slot's
+    // 0 / 0 ranks at 0.
+    LANE_INLINE void computeFitness(int from, int to) {
+#pragma GCC unroll 10
+        for (int k = from; k < to; ++k) c[k].fitness = select(c[k].weight == 0.0f, F{}, c[k].weight / c[k].variance);
     }
 
     LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
@@ -254,6 +263,14 @@ LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F
     return total;
 }
 
+// One bubbling pass: each slot changes places with the next where that one
+// ranks strictly higher.
+template <int n, typename V>
+LANE_INLINE void orderingPass(Components<n, V>& m) {
+#pragma GCC unroll 10
+    for (int k = 0; k + 1 < n; ++k) m.swapWhere(m.c[k + 1].fitness > m.c[k].fitness, k, k + 1);
+}
+
 // Normalises the weights by r = 1 / total, moves the updated component at p
 // ahead of every component with no greater fitness, makes one ordering pass,
 // and returns the lanes where p lies beyond the components that make up the
@@ -262,33 +279,52 @@ LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F
 // Components below the learning rate keep their weight; every fitness is
 // then the weight over the variance, which for the normalised ones is the
 // value the normalisation computes, and for the others the value computed
-// when their weight was last written. An empty slot's 0 / 0 ranks at 0.
+// when their weight was last written.
+//
+// tailOrdered holds the lanes whose slots 1..n-1 rank in order, and receives
+// the lanes where they do after the update. Where they do and only slot 0
+// changed (matched first, no other weight normalised), the re-ranking has
+// nothing to do, and the ordering pass can only move slot 0 down past the
+// slots that rank higher, which leaves all n in order; unless slot 1 ranks
+// above slot 0 it changes nothing. In a quiet scene that holds in every
+// lane, and two divisions replace n.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
-LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
+LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p, I& tailOrdered) {
     Slot<V>* c = m.c;
+    I tailChanged = p != 0;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         const I live = c[k].weight >= alpha;
         if (any(live)) {
             c[k].weight = select(live, c[k].weight * r, c[k].weight);
             m.weightChanged |= 1u << k;
-        }
-        c[k].fitness = select(c[k].weight == 0.0f, F{}, c[k].weight / c[k].variance);
-    }
-    if (any(p > 0)) {
-#pragma GCC unroll 10
-        for (int j = n - 1; j > 0; --j) {
-            const I move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
-            m.swapWhere(move, j - 1, j);
-            p = select(move, p - 1, p);
+            if (k > 0) tailChanged |= live;
         }
     }
-    I unordered = {};
+    if (all(tailOrdered & ~tailChanged)) {
+        m.computeFitness(0, n < 2 ? n : 2);
+        if (n > 1 && any(c[1].fitness > c[0].fitness)) {
+            m.computeFitness(2, n);
+            orderingPass(m);
+        }
+        tailOrdered = ~I{};
+    } else {
+        m.computeFitness(0, n);
+        if (any(p > 0)) {
 #pragma GCC unroll 10
-    for (int k = 0; k + 1 < n; ++k) unordered |= c[k + 1].fitness > c[k].fitness;
-    if (any(unordered)) {
+            for (int j = n - 1; j > 0; --j) {
+                const I move = (p == j) & ~(c[j - 1].fitness > c[j].fitness);
+                m.swapWhere(move, j - 1, j);
+                p = select(move, p - 1, p);
+            }
+        }
+        I unordered = {};
 #pragma GCC unroll 10
-        for (int k = 0; k + 1 < n; ++k) m.swapWhere(c[k + 1].fitness > c[k].fitness, k, k + 1);
+        for (int k = 0; k + 1 < n; ++k) unordered |= c[k + 1].fitness > c[k].fitness;
+        if (any(unordered)) orderingPass(m);
+        tailOrdered = ~I{};
+#pragma GCC unroll 10
+        for (int k = 1; k + 1 < n; ++k) tailOrdered &= ~(c[k + 1].fitness > c[k].fitness);
     }
     F sum = {};
     I found = {};
@@ -304,9 +340,11 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p) {
 }
 
 // Updates the models of the lanes' pixels with their grey values x; lanes
-// outside `included` keep their models untouched. Returns the motion lanes.
+// outside `included` keep their models untouched. Returns the motion lanes;
+// tailOrdered as for rankAndDecide.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
-LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, F x, I included, const UpdateParams& u) {
+LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, I& tailOrdered, F x, I included,
+                          const UpdateParams& u) {
     const F alpha = F{} + u.alpha;
     const F minVariance = F{} + u.minVariance;
     I p = I{} + (n - 1);
@@ -320,7 +358,7 @@ LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, F x, I included, 
         initialized = select(included, replaced, initialized);
         r = select(matched, r, 1.0f / total);
     }
-    return rankAndDecide(m, r, alpha, p) & included;
+    return rankAndDecide(m, r, alpha, p, tailOrdered) & included;
 }
 
 // Up to W bytes as floats, zero beyond count.
@@ -335,22 +373,25 @@ LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
 }
 
 // The pixels offset .. offset + count - 1 of group g (count <= W). Updates
-// the group's initialized bits and returns the motion bits, both counted
-// from the group's first pixel.
+// the group's initialized and ordered bits and returns the motion bits, all
+// counted from the group's first pixel.
 template <int n, typename V>
 LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, unsigned& initializedBits,
-                                const UpdateParams& u) {
+                                unsigned& orderedBits, const UpdateParams& u) {
     using I = typename V::I;
     const int x0 = g * groupLanes + offset;
     I included = maskOfBits<V>((1u << count) - 1);
     if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
     I initialized = maskOfBits<V>(initializedBits >> offset);
+    const I wasOrdered = maskOfBits<V>(orderedBits >> offset);
+    I tailOrdered = wasOrdered | ~included; // lanes that keep their models need no comparisons
     Components<n, V> m(job, g, offset);
-    const I motion = updateLanes(m, initialized, loadValues<V>(job.frame + x0, count), included, u);
+    const I motion = updateLanes(m, initialized, tailOrdered, loadValues<V>(job.frame + x0, count), included, u);
     if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
     m.storeChanged();
     const unsigned partBits = ((1u << V::width) - 1) << offset;
     initializedBits = (initializedBits & ~partBits) | V::bits(initialized) << offset;
+    orderedBits = (orderedBits & ~partBits) | V::bits(select(included, tailOrdered, wasOrdered)) << offset;
     return V::bits(motion) << offset;
 }
 
@@ -360,12 +401,14 @@ LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
     for (int x0 = 0, g = 0; x0 < job.width; x0 += groupLanes, ++g) {
         const int count = job.width - x0 < groupLanes ? job.width - x0 : groupLanes;
         unsigned initializedBits = job.initialized[g];
+        unsigned orderedBits = job.ordered[g];
         unsigned motion = 0;
         for (int offset = 0; offset < count; offset += W) {
             const int partCount = count - offset < W ? count - offset : W;
-            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, initializedBits, u);
+            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, initializedBits, orderedBits, u);
         }
         job.initialized[g] = uint8_t(initializedBits);
+        job.ordered[g] = uint8_t(orderedBits);
         std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
     }
 }
@@ -480,7 +523,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
     }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * gridWidth;
-        RowJob job{{}, {}, store.rowInitialized(row), scaledFrame + offset,
+        RowJob job{{}, {}, store.rowInitialized(row), store.rowOrdered(row), scaledFrame + offset,
                    regionMask ? regionMask + offset : nullptr, motionMask.get() + offset, gridWidth};
         for (int k = 0; k < settings.components; ++k) {
             job.ranks[k] = store.rankRow(k, row);

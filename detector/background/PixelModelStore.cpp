@@ -48,6 +48,7 @@ void PixelModelStore::allocate(int gridWidth, int gridHeight) {
     const int groups = (gridWidth + lanes - 1) / lanes;
     const int64_t count = int64_t{groups} * gridHeight;
     initialized.map(size_t(count));
+    ordered.map(size_t(count));
     width = gridWidth;
     rowGroups = groups;
     groupCount = count;
@@ -61,6 +62,7 @@ void PixelModelStore::unmapPlanes() {
 void PixelModelStore::release() {
     unmapPlanes();
     initialized.unmap();
+    ordered.unmap();
     width = rowGroups = 0;
     groupCount = 0;
 }
@@ -68,9 +70,17 @@ void PixelModelStore::release() {
 void PixelModelStore::clear() {
     unmapPlanes();
     std::memset(initialized.data, 0, initialized.bytes);
+    std::memset(ordered.data, 0, ordered.bytes);
 }
 
 void PixelModelStore::reserve(int components, bool onTeam) {
+    mapPlanes(components, onTeam);
+    if (components == orderedComponents) return;
+    std::memset(ordered.data, 0, ordered.bytes);
+    orderedComponents = components;
+}
+
+void PixelModelStore::mapPlanes(int components, bool onTeam) {
     const int first = planeCount;
     for (; planeCount < components; ++planeCount)
         planes[planeCount].map(size_t(groupCount) * (sizeof(RankGroup) + lanes * sizeof(float)));
@@ -126,7 +136,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     for (int k = 0; k < PixelModel::capacity; ++k) {
         if (!allZero(model.components[k])) used = k + 1;
     }
-    reserve(used, false);
+    mapPlanes(used, false);
     int lane = 0;
     const int64_t g = group(index, lane);
     for (int k = 0; k < planeCount; ++k) {
@@ -139,6 +149,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     uint8_t& bits = initialized.as<uint8_t>()[g];
     const uint8_t bit = uint8_t(1u << lane);
     bits = model.initialized ? bits | bit : bits & ~bit;
+    ordered.as<uint8_t>()[g] &= uint8_t(~bit);
 }
 
 } // namespace motion

@@ -28,6 +28,14 @@
 // planes it does not use. Planes stay when fewer components are used, so
 // the unused slots keep their contents. The initialized flags form one more
 // array, a byte per group with bit i for lane i.
+//
+// A last array, laid out alike, holds the ordered flags: a set bit says that
+// the pixel's slots 1..n-1 (n the component count of the last update) rank
+// in non-increasing fitness. The ordering pass leaves them so whenever it
+// finds them so, and a quiet pixel changes only slot 0; knowing that, the
+// update computes only the fitness its comparisons need. A clear bit claims
+// nothing, so every change the update does not follow clears it: a new
+// component count, a record written by set(), clear().
 #pragma once
 
 #include "detector/background/PixelModel.h"
@@ -60,14 +68,16 @@ public:
     void clear();
     bool allocated() const { return initialized.data != nullptr; }
 
-    // Maps planes 0..components-1 where missing, their pages made present on
-    // the calling thread or, onTeam, on the OpenMP team in force. Call before
-    // an update, not during one. Throws std::bad_alloc on failure.
+    // Readies the store for an update with `components` slots: maps planes
+    // 0..components-1 where missing, their pages made present on the calling
+    // thread or, onTeam, on the OpenMP team in force, and clears the ordered
+    // flags if the count changed. Call before an update, not during one.
+    // Throws std::bad_alloc on failure.
     void reserve(int components, bool onTeam);
 
     // One pixel's model as a record, index = row * width + column. set()
     // stores weight, mean and variance; the record's fitness is ignored and
-    // read back as weight / variance.
+    // read back as weight / variance. set() clears the pixel's ordered flag.
     PixelModel get(int64_t index) const;
     void set(int64_t index, const PixelModel& model);
 
@@ -77,6 +87,7 @@ public:
     RankGroup* rankRow(int k, int row) const { return ranks(k) + int64_t{row} * rowGroups; }
     float* meanRow(int k, int row) const { return means(k) + int64_t{row} * rowGroups * lanes; }
     uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
+    uint8_t* rowOrdered(int row) { return ordered.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
     // Zero-filled memory straight from the system, until unmap().
@@ -94,11 +105,14 @@ private:
     RankGroup* ranks(int k) const { return planes[k].as<RankGroup>(); }
     float* means(int k) const { return reinterpret_cast<float*>(ranks(k) + groupCount); }
     void unmapPlanes();
+    void mapPlanes(int components, bool onTeam);
     void populate(int firstPlane, bool onTeam);
 
     Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k
     Mapping initialized;                  // one bit per pixel, a byte per group
+    Mapping ordered;                      // likewise
     int planeCount = 0;                   // planes 0..planeCount-1 are mapped
+    int orderedComponents = 0;            // the slot count the ordered flags describe
     int width = 0;
     int rowGroups = 0;
     int64_t groupCount = 0;
