@@ -154,10 +154,10 @@ private:
 // its configuration key in capitals (scale_factor: Param.SCALE_FACTOR).
 void bindParam(py::module_& m) {
     py::enum_<MotionDetectorParam> param(m, "Param", "Parameter identifiers for MotionDetector.set_param.");
-    for (const motion::Parameter& spec : motion::parameterTable) {
-        std::string name = spec.key;
+    for (const motion::Parameter& parameter : motion::parameterTable) {
+        std::string name = parameter.key;
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
-        param.value(name.c_str(), spec.id, spec.meaning);
+        param.value(name.c_str(), parameter.id, parameter.meaning);
     }
 }
 
