@@ -27,16 +27,16 @@ ZoneEditor::ZoneEditor(RegionMask mask, const std::string& configuredFile)
 
 void ZoneEditor::attach(const std::string& window, cv::Size size) {
     frameSize = size;
+    noteMaskChange();
     cv::setMouseCallback(window, onMouse, this);
 }
 
 const uint8_t* ZoneEditor::regionMask(int scaleFactor) { return mask.forFrame(frameSize, scaleFactor); }
 
 void ZoneEditor::annotate(cv::Mat& frame) {
-    if (mask.configured()) {
-        cv::Mat darker;
+    if (!excluded.empty()) {
         frame.convertTo(darker, -1, excludedBrightness);
-        darker.copyTo(frame, mask.atFrameSize(frameSize) == 0);
+        darker.copyTo(frame, excluded);
     }
     if (corners.empty()) return;
     cv::polylines(frame, corners, /*isClosed=*/false, yellow, 1, cv::LINE_8);
@@ -47,6 +47,7 @@ void ZoneEditor::handleKey(int key) {
     if (key == keyClear) {
         mask.clear();
         corners.clear();
+        noteMaskChange();
     }
     if (key == keyWrite) writeMask();
 }
@@ -66,6 +67,14 @@ void ZoneEditor::addCorner(int x, int y) {
 void ZoneEditor::closePolygon() {
     mask.exclude(corners, frameSize);
     corners.clear();
+    noteMaskChange();
+}
+
+void ZoneEditor::noteMaskChange() {
+    if (mask.configured())
+        excluded = mask.atFrameSize(frameSize) == 0;
+    else
+        excluded.release();
 }
 
 // Always PNG, whatever the file's extension: lossless, so the file reads

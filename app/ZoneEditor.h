@@ -42,9 +42,15 @@ private:
     void addCorner(int x, int y);
     void closePolygon();
     void writeMask();
+    // Recomputes `excluded` after the mask or the frame size changed.
+    void noteMaskChange();
 
     RegionMask mask;
     std::string writePath;
     cv::Size frameSize;
     std::vector<cv::Point> corners; // of the polygon being drawn
+    // The pixels shown darkened (empty when nothing is excluded), kept
+    // between edits, and the darkened frame's buffer: a frame only reuses them.
+    cv::Mat excluded;
+    cv::Mat darker;
 };
