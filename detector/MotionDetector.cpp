@@ -74,9 +74,10 @@ bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int fram
 
     if (s.scaledFrame) downscale(frame, frameWidth, frameHeight, p.scaleFactor, s.scaledFrame.get());
     const uint8_t* grey = s.scaledView(frame);
-    // A relearned frame has no blobs, so every track misses it: a run of
-    // relearned frames ends before the tracks' misses in a row reach the
-    // reset criterion and drop them. The first one is always relearned.
+    // A frame taken in as a change of light has no blobs, so every track
+    // misses it: a run of such frames ends before the tracks' misses in a
+    // row reach the reset criterion and drop them. The first one is always
+    // taken in.
     const int32_t relearnRunLimit = std::max(1, p.trackResetCriterion - 1);
     s.background.update(grey, regionMask,
                         {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads,

@@ -484,8 +484,7 @@ void BackgroundModel::clear() {
     relearnRun = 0;
     if (!allocated()) return;
     store.clear();
-    std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
-    std::memset(motionRows.get(), 0, size_t(gridHeight));
+    clearMask();
 }
 
 void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,

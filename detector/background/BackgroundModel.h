@@ -9,6 +9,8 @@
 
 namespace motion {
 
+class ToneCurve;
+
 // The parameters an update reads.
 struct BackgroundSettings {
     double alphaCoeff;     // learning rate
@@ -38,12 +40,15 @@ public:
     // byte per pixel; pixels at 0 keep their models and count as background.
     //
     // A change of light: when more than settings.lightingChangeFraction of
-    // the watched pixels are motion, their models are learned afresh from
-    // this frame, exactly as after clear(), and the mask is empty, as it is
-    // for any first frame. The next frames are relearned as well while they
-    // stay above the fraction, but no more than settings.relearnRunLimit in
-    // a row; after that the models learn as usual until a frame is at or
-    // below the fraction again.
+    // the watched pixels are motion, the frame is taken in at once and the
+    // mask is empty. If one rising tone curve, fitted from the watched
+    // pixels' first components to the frame, leaves no more than that share
+    // of them unmatched, the means of their components are moved along it;
+    // otherwise their models are learned afresh from this frame, exactly as
+    // after clear(). The next frames are taken in alike while they stay
+    // above the fraction, but no more than settings.relearnRunLimit in a
+    // row; after that the models learn as usual until a frame is at or below
+    // the fraction again.
     void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
 
     const uint8_t* mask() const { return motionMask.get(); }
@@ -63,8 +68,14 @@ private:
     // Defined with the relearning, in LightingChange.cpp.
     void relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                const BackgroundSettings& settings);
-    bool motionShareExceeds(double fraction, const uint8_t* regionMask) const;
+    bool motionShareExceeds(double fraction, const uint8_t* regionMask, int64_t motionCount) const;
+    template <typename Visit>
+    void forEachWatched(const uint8_t* regionMask, Visit visit) const;
+    bool fitToneCurve(const uint8_t* scaledFrame, const uint8_t* regionMask, ToneCurve& curve) const;
+    int64_t unexplainedCount(const uint8_t* scaledFrame, const uint8_t* regionMask, const ToneCurve& curve) const;
+    void moveModels(const ToneCurve& curve, const uint8_t* regionMask, int components);
     void emptyModels(const uint8_t* regionMask);
+    void clearMask();
 
     void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,

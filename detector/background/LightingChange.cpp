@@ -1,10 +1,13 @@
-// Relearning the background when the light changes at once (a lamp, a cloud,
-// a camera's exposure): most of the picture then stops fitting its models,
-// and learning the new light at the usual rate would show it as motion for
-// many frames, hiding every object meanwhile.
+// Taking in a change of light at once (a lamp, a cloud, a camera's
+// exposure): most of the picture then stops fitting its models, and learning
+// the new light at the usual rate would show it as motion for many frames,
+// hiding every object meanwhile.
 #include "detector/background/BackgroundModel.h"
 
 #include "detector/background/PixelModel.h"
+#include "detector/background/ToneCurve.h"
+
+#include <cstring>
 
 namespace motion {
 
@@ -22,24 +25,84 @@ int64_t countNonZero(const uint8_t* bytes, int64_t count) {
 
 void BackgroundModel::relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                             const BackgroundSettings& settings) {
-    if (!motionShareExceeds(settings.lightingChangeFraction, regionMask)) {
+    const int64_t motionCount = countNonZero(motionMask.get(), int64_t{gridWidth} * gridHeight);
+    if (!motionShareExceeds(settings.lightingChangeFraction, regionMask, motionCount)) {
         relearnRun = 0;
         return;
     }
     if (relearnRun >= settings.relearnRunLimit) return;
     ++relearnRun;
-    // Learning the frame into empty models is what the first frame after
-    // clear() does; it marks no pixel as motion, so the mask ends up empty.
+    // When one tone curve explains the new frame, the models keep what they
+    // learned, moved to the new light: whoever stands in the picture now
+    // stays motion, and leaves no ghost behind when they walk on.
+    ToneCurve curve;
+    if (fitToneCurve(scaledFrame, regionMask, curve) &&
+        !motionShareExceeds(settings.lightingChangeFraction, regionMask, unexplainedCount(scaledFrame, regionMask, curve))) {
+        moveModels(curve, regionMask, settings.components);
+        clearMask();
+        return;
+    }
+    // Otherwise (the camera moved, or the light changed in part of the
+    // picture only) the frame is learned into empty models, as the first
+    // frame after clear() is; that marks no pixel as motion either.
     emptyModels(regionMask);
     learn(scaledFrame, regionMask, settings);
 }
 
+template <typename Visit>
+void BackgroundModel::forEachWatched(const uint8_t* regionMask, Visit visit) const {
+    for (int row = 0; row < gridHeight; ++row)
+        for (int column = 0; column < gridWidth; ++column) {
+            const int64_t index = int64_t{row} * gridWidth + column;
+            if (regionMask == nullptr || regionMask[index] != 0) visit(row, column, index);
+        }
+}
+
+// The first component is the background a pixel most probably shows.
+bool BackgroundModel::fitToneCurve(const uint8_t* scaledFrame, const uint8_t* regionMask, ToneCurve& curve) const {
+    forEachWatched(regionMask, [&](int row, int column, int64_t index) {
+        if (store.rankRow(0, row)[column / PixelModelStore::lanes].weight[column % PixelModelStore::lanes] > 0.0f)
+            curve.add(store.meanRow(0, row)[column], scaledFrame[index]);
+    });
+    return curve.fit();
+}
+
+// Watched pixels whose value the first component, moved along the curve,
+// would not match.
+int64_t BackgroundModel::unexplainedCount(const uint8_t* scaledFrame, const uint8_t* regionMask,
+                                          const ToneCurve& curve) const {
+    int64_t count = 0;
+    forEachWatched(regionMask, [&](int row, int column, int64_t index) {
+        const PixelModelStore::RankGroup& ranks = store.rankRow(0, row)[column / PixelModelStore::lanes];
+        const float d = float(scaledFrame[index]) - curve.map(store.meanRow(0, row)[column]);
+        count += !(ranks.variance[column % PixelModelStore::lanes] * 6.25f > d * d);
+    });
+    return count;
+}
+
+// Only the means move: weights and variances, hence the ranking, stay.
+// Empty slots stay empty.
+void BackgroundModel::moveModels(const ToneCurve& curve, const uint8_t* regionMask, int components) {
+    forEachWatched(regionMask, [&](int row, int column, int64_t) {
+        for (int k = 0; k < components; ++k)
+            if (store.rankRow(k, row)[column / PixelModelStore::lanes].weight[column % PixelModelStore::lanes] != 0.0f) {
+                float& mean = store.meanRow(k, row)[column];
+                mean = curve.map(mean);
+            }
+    });
+}
+
+void BackgroundModel::clearMask() {
+    std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
+    std::memset(motionRows.get(), 0, size_t(gridHeight));
+}
+
 // Unwatched pixels are never motion, so the region mask matters only for
 // the number of watched pixels.
-bool BackgroundModel::motionShareExceeds(double fraction, const uint8_t* regionMask) const {
+bool BackgroundModel::motionShareExceeds(double fraction, const uint8_t* regionMask, int64_t motionCount) const {
     const int64_t pixels = int64_t{gridWidth} * gridHeight;
     const int64_t watched = regionMask ? countNonZero(regionMask, pixels) : pixels;
-    return watched > 0 && double(countNonZero(motionMask.get(), pixels)) / double(watched) > fraction;
+    return watched > 0 && double(motionCount) / double(watched) > fraction;
 }
 
 void BackgroundModel::emptyModels(const uint8_t* regionMask) {
