@@ -7,8 +7,9 @@ namespace motion {
 
 namespace {
 
+// Models written from outside may hold any float; NaN counts as black.
 int levelOf(float value) {
-    return std::clamp(static_cast<int>(value), 0, 255);
+    return value > 0.0f ? (value < 255.0f ? static_cast<int>(value) : 255) : 0;
 }
 
 } // namespace
@@ -52,8 +53,8 @@ bool ToneCurve::fit() {
 float ToneCurve::map(float before) const {
     const float position = before - 0.5f;
     float value;
-    if (position <= 0.0f)
-        value = after[0] + position;
+    if (!(position > 0.0f))
+        value = after[0] + (position < 0.0f ? position : 0.0f); // NaN: as level 0
     else if (position >= float(levels - 1))
         value = after[levels - 1] + (position - float(levels - 1));
     else {
