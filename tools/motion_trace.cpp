@@ -17,12 +17,12 @@
 //
 // Exit status 0 on success, 1 when the configuration, the region mask, the
 // video or the output cannot be used, 2 for a wrong command line.
+#include "app/QuietLibraries.h"
 #include "app/RegionMask.h"
 #include "app/VideoSource.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -171,9 +171,10 @@ int main(int argc, char** argv) {
     if (!readConfiguration(options.config, detector, configured))
         return fail("cannot read the configuration " + options.config);
 
-    // The library's own diagnostics (decoders and backends tried in turn)
-    // would only bury the one line that says what went wrong.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    // The libraries' own diagnostics (decoders and backends tried in turn,
+    // a damaged stream) would only bury the one line that says what went
+    // wrong, or the trace on standard output.
+    quietLibraryLogging();
     const std::string maskFile = options.regionMask.value_or(configured.regionMaskFile);
     RegionMask regionMask;
     if (!maskFile.empty() && !regionMask.load(maskFile)) return fail("cannot read the region mask " + maskFile);
