@@ -84,6 +84,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
     cv::Mat grayFrame(height, width, CV_8UC1);
     cv::Mat maskImage(height, width, CV_8UC1);
     Recorder recorder(cv::Size(width, height));
+    const ExitGuard displayLoss([&recorder] { recorder.stop(); });
     SystemPacingClock pacingClock;
     bool stalled = false; // no usable frame since the first failed read
     steady_clock::time_point stalledSince;

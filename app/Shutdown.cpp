@@ -1,7 +1,10 @@
 #include "app/Shutdown.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -23,7 +26,30 @@ void handle(int signalNumber, void (*handler)(int)) {
     sigaction(signalNumber, &action, nullptr);
 }
 
+std::function<void()> exitFinish; // empty while no guard lives
+
+extern "C" void finishOnExit() {
+    if (!exitFinish) return;
+    const std::function<void()> finish = std::move(exitFinish);
+    exitFinish = nullptr;
+    finish();
+    // The remaining exit handlers and destructors belong to a toolkit that
+    // has just lost its display; ending here keeps them from running.
+    std::fflush(nullptr);
+    std::_Exit(255);
+}
+
 } // namespace
+
+ExitGuard::ExitGuard(std::function<void()> finish) {
+    static const bool registered = std::atexit(finishOnExit) == 0;
+    (void)registered;
+    exitFinish = std::move(finish);
+}
+
+ExitGuard::~ExitGuard() {
+    exitFinish = nullptr;
+}
 
 void installStopSignals() {
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) handle(signalNumber, onStopSignal);

@@ -6,6 +6,8 @@
 // Further signals while the program ends only raise the flag again.
 #pragma once
 
+#include <functional>
+
 // Installs the handler for SIGINT, SIGTERM and SIGHUP. Call once, early.
 void installStopSignals();
 
@@ -16,3 +18,18 @@ bool stopRequested();
 // reader ended) then fail instead of killing the program with SIGPIPE, which
 // could strike in the middle of finalising a recording.
 void ignoreBrokenPipe();
+
+// The window toolkit ends the process with exit(1) when its display goes
+// away (the X server stopped, a remote session dropped), from inside a key
+// poll the program's loop cannot see coming. While a guard lives, such an
+// exit first runs `finish` (finalising a recording, say) and then ends the
+// process with status 255, as every other ending of the live program does.
+// Guards do not nest; the destructor disarms the guard, so an ordinary end
+// of the program is left alone.
+class ExitGuard {
+public:
+    explicit ExitGuard(std::function<void()> finish);
+    ~ExitGuard();
+    ExitGuard(const ExitGuard&) = delete;
+    ExitGuard& operator=(const ExitGuard&) = delete;
+};

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The other ways out of the live program: SIGINT, SIGTERM and SIGHUP, and the
 # close button, end it as ESC does, with a running recording finalised and
-# holding every frame shown until then; a jump of the wall clock does not
-# hold playback up.
+# holding every frame shown until then (also when the display goes away); a
+# jump of the wall clock does not hold playback up.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/recording_lib.sh"
 
@@ -81,3 +81,13 @@ before=$(e2e_square_left "$ix" $((iy + 120)) 320)
 moved() { [ "$(e2e_square_left "$ix" $((iy + 120)) 320)" != "$before" ]; }
 e2e_check "playback stopped after the wall clock jumped" e2e_wait_until 5 moved
 e2e_escape_ends_program "$input" "after the wall clock jumped"
+
+# The display goes away (the X server stops, a remote session drops): the
+# toolkit ends the program from inside a key poll; the recording is
+# finalised all the same and the status is the usual one.
+stop_display() {
+    kill "$E2E_XVFB_PID"
+    wait "$E2E_XVFB_PID" 2>/dev/null || true
+    E2E_XVFB_PID=
+}
+record_then_end "the display going away" stop_display
