@@ -42,17 +42,21 @@ template <>
 struct Lanes<4> {
     typedef float F __attribute__((vector_size(16)));
     typedef int32_t I __attribute__((vector_size(16)));
-    typedef uint8_t B __attribute__((vector_size(4)));
     static constexpr int width = 4;
     static constexpr I laneBit = {1, 2, 4, 8};
     LANE_INLINE static unsigned bits(I m) { return unsigned(_mm_movemask_ps(__m128(m))); }
+    // Bytes 0..3 of `bytes` in the lanes, by unpacking: converting a vector
+    // of bytes instead goes through the stack a byte at a time.
+    LANE_INLINE static I widen(int64_t bytes) {
+        const __m128i zero = _mm_setzero_si128();
+        return I(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero), zero));
+    }
 };
 
 template <>
 struct Lanes<8> {
     typedef float F __attribute__((vector_size(32)));
     typedef int32_t I __attribute__((vector_size(32)));
-    typedef uint8_t B __attribute__((vector_size(8)));
     static constexpr int width = 8;
     static constexpr I laneBit = {1, 2, 4, 8, 16, 32, 64, 128};
     // With GCC one instruction, where two half-width ones and their joining
@@ -69,6 +73,15 @@ struct Lanes<8> {
         std::memcpy(halves, &m, sizeof halves);
         return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
 #endif
+    }
+    // Bytes 0..7 of `bytes` in the lanes, unpacked in halves that are then
+    // joined in registers.
+    LANE_INLINE static I widen(int64_t bytes) {
+        using Half = Lanes<4>::I;
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
+        return __builtin_shufflevector(Half(_mm_unpacklo_epi16(words, zero)), Half(_mm_unpackhi_epi16(words, zero)),
+                                       0, 1, 2, 3, 4, 5, 6, 7);
     }
 };
 
@@ -412,12 +425,12 @@ LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, I& tailOrdered, F
 // Up to W bytes as floats, zero beyond count.
 template <typename V>
 LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
-    typename V::B bytes = {};
+    int64_t bytes = 0;
     if (count == V::width)
-        bytes = load<typename V::B>(p);
+        std::memcpy(&bytes, p, V::width);
     else
         std::memcpy(&bytes, p, size_t(count));
-    return __builtin_convertvector(__builtin_convertvector(bytes, typename V::I), typename V::F);
+    return __builtin_convertvector(V::widen(bytes), typename V::F);
 }
 
 // The bytes kept beside a group's models, as its parts read and update them.
@@ -467,7 +480,10 @@ LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
         job.initialized[g] = uint8_t(flags.initialized);
         job.ordered[g] = uint8_t(flags.ordered);
         job.liveBound[g] = uint8_t(flags.newLiveBound);
-        std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
+        if (count == groupLanes)
+            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], groupLanes);
+        else
+            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
     }
 }
 
