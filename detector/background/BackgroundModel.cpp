@@ -174,33 +174,34 @@ template <int n, typename V>
 struct Components {
     using F = typename V::F;
     Slot<V> c[n];
-    float* weightAt[n]; // the variances follow the weights by a group's lanes
-    float* meanAt[n];
+    const RowJob& job;
+    const int g, offset;
     unsigned rankLoaded = 0, meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
-    int liveBound;                                                                 // at most n
+    const int liveBound;                                                           // at most n
 
     static constexpr int varianceOffset = offsetof(PixelModelStore::RankGroup, variance) / sizeof(float);
 
     // Slots 0..n-1 of the lanes from `offset` in group g, none read yet.
-    LANE_INLINE Components(const RowJob& job, int g, int offset, int bound) : liveBound(bound) {
+    LANE_INLINE Components(const RowJob& row, int group, int firstLane, int bound)
+        : job(row), g(group), offset(firstLane), liveBound(bound) {
 #pragma GCC unroll 10
-        for (int k = 0; k < n; ++k) {
-            weightAt[k] = job.ranks[k][g].weight + offset;
-            meanAt[k] = job.means[k] + g * groupLanes + offset;
-            c[k].weight = c[k].variance = c[k].mean = c[k].fitness = F{}; // placeholders until need(k) and the ranking
-        }
+        for (Slot<V>& slot : c) slot.weight = slot.variance = slot.mean = slot.fitness = F{}; // until read or computed
     }
+
+    // The variances follow the weights by a group's lanes.
+    LANE_INLINE float* weightAt(int k) const { return job.ranks[k][g].weight + offset; }
+    LANE_INLINE float* meanAt(int k) const { return job.means[k] + g * groupLanes + offset; }
 
     // Reads slot k's weight and variance, and its mean too withMean, unless
     // read before.
     LANE_INLINE void need(int k, bool withMean = false) {
         if (!(rankLoaded >> k & 1)) {
-            c[k].weight = load<F>(weightAt[k]);
-            c[k].variance = load<F>(weightAt[k] + varianceOffset);
+            c[k].weight = load<F>(weightAt(k));
+            c[k].variance = load<F>(weightAt(k) + varianceOffset);
             rankLoaded |= 1u << k;
         }
         if (withMean && !(meanLoaded >> k & 1)) {
-            c[k].mean = load<F>(meanAt[k]);
+            c[k].mean = load<F>(meanAt(k));
             meanLoaded |= 1u << k;
         }
     }
@@ -252,20 +253,20 @@ struct Components {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
             if (rankLoaded >> k & 1) {
-                c[k].weight = select(keep, c[k].weight, load<F>(weightAt[k]));
-                c[k].variance = select(keep, c[k].variance, load<F>(weightAt[k] + varianceOffset));
+                c[k].weight = select(keep, c[k].weight, load<F>(weightAt(k)));
+                c[k].variance = select(keep, c[k].variance, load<F>(weightAt(k) + varianceOffset));
             }
-            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt[k]));
+            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt(k)));
         }
     }
 
     LANE_INLINE void storeChanged() const {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            if (weightChanged >> k & 1) store(weightAt[k], c[k].weight);
+            if (weightChanged >> k & 1) store(weightAt(k), c[k].weight);
             if (shapeChanged >> k & 1) {
-                store(meanAt[k], c[k].mean);
-                store(weightAt[k] + varianceOffset, c[k].variance);
+                store(meanAt(k), c[k].mean);
+                store(weightAt(k) + varianceOffset, c[k].variance);
             }
         }
     }
