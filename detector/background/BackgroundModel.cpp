@@ -42,17 +42,21 @@ template <>
 struct Lanes<4> {
     typedef float F __attribute__((vector_size(16)));
     typedef int32_t I __attribute__((vector_size(16)));
-    typedef uint8_t B __attribute__((vector_size(4)));
     static constexpr int width = 4;
     static constexpr I laneBit = {1, 2, 4, 8};
     LANE_INLINE static unsigned bits(I m) { return unsigned(_mm_movemask_ps(__m128(m))); }
+    // Bytes 0..3 of `bytes` in the lanes, by unpacking: converting a vector
+    // of bytes instead goes through the stack a byte at a time.
+    LANE_INLINE static I widen(int64_t bytes) {
+        const __m128i zero = _mm_setzero_si128();
+        return I(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero), zero));
+    }
 };
 
 template <>
 struct Lanes<8> {
     typedef float F __attribute__((vector_size(32)));
     typedef int32_t I __attribute__((vector_size(32)));
-    typedef uint8_t B __attribute__((vector_size(8)));
     static constexpr int width = 8;
     static constexpr I laneBit = {1, 2, 4, 8, 16, 32, 64, 128};
     // With GCC one instruction, where two half-width ones and their joining
@@ -69,6 +73,15 @@ struct Lanes<8> {
         std::memcpy(halves, &m, sizeof halves);
         return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
 #endif
+    }
+    // Bytes 0..7 of `bytes` in the lanes, unpacked in halves that are then
+    // joined in registers.
+    LANE_INLINE static I widen(int64_t bytes) {
+        using Half = Lanes<4>::I;
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
+        return __builtin_shufflevector(Half(_mm_unpacklo_epi16(words, zero)), Half(_mm_unpackhi_epi16(words, zero)),
+                                       0, 1, 2, 3, 4, 5, 6, 7);
     }
 };
 
@@ -133,6 +146,7 @@ struct RowJob {
     float* means[PixelModel::capacity];
     uint8_t* initialized;
     uint8_t* ordered;
+    uint8_t* liveBound;
     const uint8_t* frame;
     const uint8_t* regionMask; // null: every pixel included
     uint8_t* mask;
@@ -146,52 +160,79 @@ struct Slot {
 };
 
 // The first n components of the pixels in the lanes, held in registers while
-// they are updated. Memory traffic decides the speed, so a component's
-// weight and variance are read for every slot (the ranking needs them), its
-// mean only when a step needs it, and only what changed is written back: in
-// a quiet scene most pixels match their first component, and the other
-// slots' means are neither read nor rewritten. The fitness is not stored; it
-// is computed once the weights are normalised, for the slots that a
-// comparison of the ranking needs.
+// they are updated. Memory traffic decides the speed, so a slot is read only
+// when a step needs it, its mean only where a value is compared with it, and
+// only what changed is written back. The slots from the group's live bound
+// on (see PixelModelStore) change only when matched or replaced, and both
+// read them first, so the steps that touch every slot in use (normalising,
+// finding the live bound again) skip those not read. In a quiet scene most
+// pixels match their first component, and only slot 0, and slot 1 for the
+// ranking, are read. The fitness is not stored; it is computed once the
+// weights are normalised, for the slots that a comparison of the ranking
+// needs.
 template <int n, typename V>
 struct Components {
     using F = typename V::F;
     Slot<V> c[n];
-    float* weightAt[n]; // the variances follow the weights by a group's lanes
-    float* meanAt[n];
-    unsigned meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
+    const RowJob& job;
+    const int g, offset;
+    unsigned rankLoaded = 0, meanLoaded = 0, weightChanged = 0, shapeChanged = 0; // bit k: slot k
+    const int liveBound;                                                           // at most n
 
     static constexpr int varianceOffset = offsetof(PixelModelStore::RankGroup, variance) / sizeof(float);
 
-    // Slots 0..n-1 of the lanes from `offset` in group g.
-    LANE_INLINE Components(const RowJob& job, int g, int offset) {
+    // Slots 0..n-1 of the lanes from `offset` in group g, none read yet.
+    LANE_INLINE Components(const RowJob& row, int group, int firstLane, int bound)
+        : job(row), g(group), offset(firstLane), liveBound(bound) {
 #pragma GCC unroll 10
-        for (int k = 0; k < n; ++k) {
-            weightAt[k] = job.ranks[k][g].weight + offset;
-            meanAt[k] = job.means[k] + g * groupLanes + offset;
-            c[k].weight = load<F>(weightAt[k]);
-            c[k].variance = load<F>(weightAt[k] + varianceOffset);
-            c[k].mean = c[k].fitness = F{}; // placeholders until needMean(k) and the ranking
+        for (Slot<V>& slot : c) slot.weight = slot.variance = slot.mean = slot.fitness = F{}; // until read or computed
+    }
+
+    // The variances follow the weights by a group's lanes.
+    LANE_INLINE float* weightAt(int k) const { return job.ranks[k][g].weight + offset; }
+    LANE_INLINE float* meanAt(int k) const { return job.means[k] + g * groupLanes + offset; }
+
+    // Reads slot k's weight and variance, and its mean too withMean, unless
+    // read before.
+    LANE_INLINE void need(int k, bool withMean = false) {
+        if (!(rankLoaded >> k & 1)) {
+            c[k].weight = load<F>(weightAt(k));
+            c[k].variance = load<F>(weightAt(k) + varianceOffset);
+            rankLoaded |= 1u << k;
+        }
+        if (withMean && !(meanLoaded >> k & 1)) {
+            c[k].mean = load<F>(meanAt(k));
+            meanLoaded |= 1u << k;
         }
     }
 
-    LANE_INLINE void needMean(int k) {
-        if (meanLoaded >> k & 1) return;
-        c[k].mean = load<F>(meanAt[k]);
-        meanLoaded |= 1u << k;
+    // False for a slot whose weight is below the learning rate in every lane
+    // and that no step has read.
+    LANE_INLINE bool mayBeLive(int k) const { return k < liveBound || (rankLoaded >> k & 1); }
+
+    // 1 + the last slot at or above the learning rate in any lane, or 0. The
+    // slots below the bound must have been read, and excluded lanes restored.
+    LANE_INLINE int boundAfterUpdate(typename V::F alpha) const {
+#pragma GCC unroll 10
+        for (int k = n - 1; k >= 0; --k)
+            if ((rankLoaded >> k & 1) && any(c[k].weight >= alpha)) return k + 1;
+        return 0;
     }
 
     // Slots from..to-1, once their weights are normalised. An empty slot's
     // 0 / 0 ranks at 0.
     LANE_INLINE void computeFitness(int from, int to) {
 #pragma GCC unroll 10
-        for (int k = from; k < to; ++k) c[k].fitness = select(c[k].weight == 0.0f, F{}, c[k].weight / c[k].variance);
+        for (int k = from; k < to; ++k) {
+            need(k);
+            c[k].fitness = select(c[k].weight == 0.0f, F{}, c[k].weight / c[k].variance);
+        }
     }
 
     LANE_INLINE void swapWhere(typename V::I chosen, int i, int j) {
         if (!any(chosen)) return;
-        needMean(i);
-        needMean(j);
+        need(i, true);
+        need(j, true);
         Slot<V>& a = c[i];
         Slot<V>& b = c[j];
         const Slot<V> oldA = a;
@@ -211,19 +252,21 @@ struct Components {
     LANE_INLINE void restoreOutside(typename V::I keep) {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            c[k].weight = select(keep, c[k].weight, load<F>(weightAt[k]));
-            c[k].variance = select(keep, c[k].variance, load<F>(weightAt[k] + varianceOffset));
-            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt[k]));
+            if (rankLoaded >> k & 1) {
+                c[k].weight = select(keep, c[k].weight, load<F>(weightAt(k)));
+                c[k].variance = select(keep, c[k].variance, load<F>(weightAt(k) + varianceOffset));
+            }
+            if (meanLoaded >> k & 1) c[k].mean = select(keep, c[k].mean, load<F>(meanAt(k)));
         }
     }
 
     LANE_INLINE void storeChanged() const {
 #pragma GCC unroll 10
         for (int k = 0; k < n; ++k) {
-            if (weightChanged >> k & 1) store(weightAt[k], c[k].weight);
+            if (weightChanged >> k & 1) store(weightAt(k), c[k].weight);
             if (shapeChanged >> k & 1) {
-                store(meanAt[k], c[k].mean);
-                store(weightAt[k] + varianceOffset, c[k].variance);
+                store(meanAt(k), c[k].mean);
+                store(weightAt(k) + varianceOffset, c[k].variance);
             }
         }
     }
@@ -236,7 +279,7 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
     I matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        m.needMean(k);
+        m.need(k, true);
         Slot<V>& c = m.c[k];
         const F d = x - c.mean;
         const I hit = (c.variance * matchFactor > d * d) & ~matched;
@@ -260,8 +303,11 @@ template <int n, typename V, typename F = typename V::F, typename I = typename V
 LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F alpha, F minVariance) {
     F largest = minVariance;
 #pragma GCC unroll 10
-    for (int k = 0; k < n; ++k) largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
-    m.needMean(n - 1);
+    for (int k = 0; k < n; ++k) {
+        m.need(k);
+        largest = select(m.c[k].variance > largest, m.c[k].variance, largest);
+    }
+    m.need(n - 1, true);
     Slot<V>& last = m.c[n - 1];
     const F total = select(initialized, (1.0f - last.weight) + alpha, alpha);
     last.mean = select(replace, x, last.mean);
@@ -289,7 +335,9 @@ LANE_INLINE void orderingPass(Components<n, V>& m) {
 // Components below the learning rate keep their weight; every fitness is
 // then the weight over the variance, which for the normalised ones is the
 // value the normalisation computes, and for the others the value computed
-// when their weight was last written.
+// when their weight was last written. The background weight is summed only
+// until every lane has found its last background slot: later terms cannot
+// move it.
 //
 // tailOrdered holds the lanes whose slots 1..n-1 rank in order, and receives
 // the lanes where they do after the update. Where they do and only slot 0
@@ -304,6 +352,8 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p, I& tailOrder
     I tailChanged = p != 0;
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
+        if (!m.mayBeLive(k)) continue;
+        m.need(k);
         const I live = c[k].weight >= alpha;
         if (any(live)) {
             c[k].weight = select(live, c[k].weight * r, c[k].weight);
@@ -341,10 +391,12 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p, I& tailOrder
     I b = I{} + (n - 1);
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
+        m.need(k);
         sum = sum + c[k].weight;
         const I stop = (sum > backgroundWeight) & ~found;
         b = select(stop, I{} + k, b);
         found |= stop;
+        if (all(found)) break;
     }
     return p > b;
 }
@@ -374,52 +426,65 @@ LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, I& tailOrdered, F
 // Up to W bytes as floats, zero beyond count.
 template <typename V>
 LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
-    typename V::B bytes = {};
+    int64_t bytes = 0;
     if (count == V::width)
-        bytes = load<typename V::B>(p);
+        std::memcpy(&bytes, p, V::width);
     else
         std::memcpy(&bytes, p, size_t(count));
-    return __builtin_convertvector(__builtin_convertvector(bytes, typename V::I), typename V::F);
+    return __builtin_convertvector(V::widen(bytes), typename V::F);
 }
 
+// The bytes kept beside a group's models, as its parts read and update them.
+struct GroupFlags {
+    unsigned initialized; // bit i: lane i
+    unsigned ordered;     // likewise
+    int liveBound;        // as read, at most n
+    int newLiveBound;     // the largest found by the parts so far
+};
+
 // The pixels offset .. offset + count - 1 of group g (count <= W). Updates
-// the group's initialized and ordered bits and returns the motion bits, all
-// counted from the group's first pixel.
+// the group's flags and returns the motion bits, all counted from the
+// group's first pixel.
 template <int n, typename V>
-LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, unsigned& initializedBits,
-                                unsigned& orderedBits, const UpdateParams& u) {
+LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, GroupFlags& flags,
+                                const UpdateParams& u) {
     using I = typename V::I;
     const int x0 = g * groupLanes + offset;
     I included = maskOfBits<V>((1u << count) - 1);
     if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
-    I initialized = maskOfBits<V>(initializedBits >> offset);
-    const I wasOrdered = maskOfBits<V>(orderedBits >> offset);
+    I initialized = maskOfBits<V>(flags.initialized >> offset);
+    const I wasOrdered = maskOfBits<V>(flags.ordered >> offset);
     I tailOrdered = wasOrdered | ~included; // lanes that keep their models need no comparisons
-    Components<n, V> m(job, g, offset);
+    Components<n, V> m(job, g, offset, flags.liveBound);
     const I motion = updateLanes(m, initialized, tailOrdered, loadValues<V>(job.frame + x0, count), included, u);
     if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
     m.storeChanged();
     const unsigned partBits = ((1u << V::width) - 1) << offset;
-    initializedBits = (initializedBits & ~partBits) | V::bits(initialized) << offset;
-    orderedBits = (orderedBits & ~partBits) | V::bits(select(included, tailOrdered, wasOrdered)) << offset;
+    flags.initialized = (flags.initialized & ~partBits) | V::bits(initialized) << offset;
+    flags.ordered = (flags.ordered & ~partBits) | V::bits(select(included, tailOrdered, wasOrdered)) << offset;
+    flags.newLiveBound = std::max(flags.newLiveBound, m.boundAfterUpdate(typename V::F{} + u.alpha));
     return V::bits(motion) << offset;
 }
 
-// The whole row, group by group; each group in parts of W lanes.
+// The whole row, group by group; each group in parts of W lanes. Lanes that
+// no part covers are padding, which the update never changes from empty.
 template <int n, int W>
 LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
     for (int x0 = 0, g = 0; x0 < job.width; x0 += groupLanes, ++g) {
         const int count = job.width - x0 < groupLanes ? job.width - x0 : groupLanes;
-        unsigned initializedBits = job.initialized[g];
-        unsigned orderedBits = job.ordered[g];
+        GroupFlags flags{job.initialized[g], job.ordered[g], std::min<int>(job.liveBound[g], n), 0};
         unsigned motion = 0;
         for (int offset = 0; offset < count; offset += W) {
             const int partCount = count - offset < W ? count - offset : W;
-            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, initializedBits, orderedBits, u);
+            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, flags, u);
         }
-        job.initialized[g] = uint8_t(initializedBits);
-        job.ordered[g] = uint8_t(orderedBits);
-        std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
+        job.initialized[g] = uint8_t(flags.initialized);
+        job.ordered[g] = uint8_t(flags.ordered);
+        job.liveBound[g] = uint8_t(flags.newLiveBound);
+        if (count == groupLanes)
+            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], groupLanes);
+        else
+            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
     }
 }
 
@@ -496,7 +561,7 @@ void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMa
 void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMask,
                             const BackgroundSettings& settings) {
     if (settings.threads > 1) omp_set_num_threads(settings.threads);
-    store.reserve(settings.components, settings.threads != 1);
+    store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1);
     if (settings.threads == 1)
         updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
     else
@@ -532,8 +597,9 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
     }
     for (int row = firstRow; row < endRow; ++row) {
         const int64_t offset = int64_t{row} * gridWidth;
-        RowJob job{{}, {}, store.rowInitialized(row), store.rowOrdered(row), scaledFrame + offset,
-                   regionMask ? regionMask + offset : nullptr, motionMask.get() + offset, gridWidth};
+        RowJob job{{}, {}, store.rowInitialized(row), store.rowOrdered(row), store.rowLiveBound(row),
+                   scaledFrame + offset, regionMask ? regionMask + offset : nullptr, motionMask.get() + offset,
+                   gridWidth};
         for (int k = 0; k < settings.components; ++k) {
             job.ranks[k] = store.rankRow(k, row);
             job.means[k] = store.meanRow(k, row);

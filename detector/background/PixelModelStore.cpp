@@ -49,6 +49,7 @@ void PixelModelStore::allocate(int gridWidth, int gridHeight) {
     const int64_t count = int64_t{groups} * gridHeight;
     initialized.map(size_t(count));
     ordered.map(size_t(count));
+    liveBound.map(size_t(count));
     width = gridWidth;
     rowGroups = groups;
     groupCount = count;
@@ -63,6 +64,7 @@ void PixelModelStore::release() {
     unmapPlanes();
     initialized.unmap();
     ordered.unmap();
+    liveBound.unmap();
     width = rowGroups = 0;
     groupCount = 0;
 }
@@ -71,13 +73,24 @@ void PixelModelStore::clear() {
     unmapPlanes();
     std::memset(initialized.data, 0, initialized.bytes);
     std::memset(ordered.data, 0, ordered.bytes);
+    std::memset(liveBound.data, 0, liveBound.bytes);
 }
 
-void PixelModelStore::reserve(int components, bool onTeam) {
+void PixelModelStore::reserve(int components, float alpha, bool onTeam) {
     mapPlanes(components, onTeam);
+    // Written so that a NaN rate never counts as unchanged.
+    if (!(alpha == boundAlpha)) {
+        forgetLiveBounds();
+        boundAlpha = alpha;
+    }
     if (components == orderedComponents) return;
     std::memset(ordered.data, 0, ordered.bytes);
+    forgetLiveBounds();
     orderedComponents = components;
+}
+
+void PixelModelStore::forgetLiveBounds() {
+    std::memset(liveBound.data, PixelModel::capacity, liveBound.bytes);
 }
 
 void PixelModelStore::mapPlanes(int components, bool onTeam) {
@@ -150,6 +163,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     const uint8_t bit = uint8_t(1u << lane);
     bits = model.initialized ? bits | bit : bits & ~bit;
     ordered.as<uint8_t>()[g] &= uint8_t(~bit);
+    liveBound.as<uint8_t>()[g] = PixelModel::capacity;
 }
 
 } // namespace motion

@@ -16,10 +16,11 @@
 // unchanged. So it is recomputed from the two, except that an empty slot
 // (weight 0 and variance 0) ranks at 0, as the all-zero empty model says.
 //
-// An update reads every slot's ranking record and a mean only where a value
-// is compared with it: in a quiet scene only the first component's. One
-// stream of whole lines per plane, plus the means, keeps the memory system
-// streaming; separate arrays for the three fields proved slower.
+// An update reads a slot's ranking record only where it may change or is
+// ranked against another (see the live bound below), and a mean only where
+// a value is compared with it: in a quiet scene only the first component's.
+// Whole lines per plane, plus the means, keep the memory system streaming;
+// separate arrays for the three fields proved slower.
 //
 // Planes are mapped on first use: memory follows the number of components
 // in use rather than the capacity of 10. A new plane comes from fresh zero
@@ -36,6 +37,17 @@
 // update computes only the fitness its comparisons need. A clear bit claims
 // nothing, so every change the update does not follow clears it: a new
 // component count, a record written by set(), clear().
+//
+// One more byte per group bounds the slots that can change without being
+// matched: every slot k >= the bound has, in every lane of the group
+// (excluded and padding lanes too), a weight below the learning rate. Such a
+// slot is left exactly as it is unless a value matches it or replaces it, so
+// the update need not read it: in a quiet scene it reads slot 0, and slot 1
+// to compare the two, of the n in use. A bound is only true for the rate and
+// component count it was found with, so a change of either, or a record
+// written by set(), makes it unknown (the capacity, which the update takes
+// as n). All-zero models keep every slot below any rate that learns, so a
+// fresh or cleared store starts at 0.
 #pragma once
 
 #include "detector/background/PixelModel.h"
@@ -68,16 +80,18 @@ public:
     void clear();
     bool allocated() const { return initialized.data != nullptr; }
 
-    // Readies the store for an update with `components` slots: maps planes
-    // 0..components-1 where missing, their pages made present on the calling
-    // thread or, onTeam, on the OpenMP team in force, and clears the ordered
-    // flags if the count changed. Call before an update, not during one.
-    // Throws std::bad_alloc on failure.
-    void reserve(int components, bool onTeam);
+    // Readies the store for an update with `components` slots at learning
+    // rate `alpha`: maps planes 0..components-1 where missing, their pages
+    // made present on the calling thread or, onTeam, on the OpenMP team in
+    // force, clears the ordered flags if the count changed, and forgets the
+    // live bounds if the count or the rate changed. Call before an update,
+    // not during one. Throws std::bad_alloc on failure.
+    void reserve(int components, float alpha, bool onTeam);
 
     // One pixel's model as a record, index = row * width + column. set()
     // stores weight, mean and variance; the record's fitness is ignored and
-    // read back as weight / variance. set() clears the pixel's ordered flag.
+    // read back as weight / variance. set() clears the pixel's ordered flag
+    // and makes its group's live bound unknown.
     PixelModel get(int64_t index) const;
     void set(int64_t index, const PixelModel& model);
 
@@ -88,6 +102,7 @@ public:
     float* meanRow(int k, int row) const { return means(k) + int64_t{row} * rowGroups * lanes; }
     uint8_t* rowInitialized(int row) { return initialized.as<uint8_t>() + int64_t{row} * rowGroups; }
     uint8_t* rowOrdered(int row) { return ordered.as<uint8_t>() + int64_t{row} * rowGroups; }
+    uint8_t* rowLiveBound(int row) { return liveBound.as<uint8_t>() + int64_t{row} * rowGroups; }
 
 private:
     // Zero-filled memory straight from the system, until unmap().
@@ -107,12 +122,15 @@ private:
     void unmapPlanes();
     void mapPlanes(int components, bool onTeam);
     void populate(int firstPlane, bool onTeam);
+    void forgetLiveBounds();
 
     Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k
     Mapping initialized;                  // one bit per pixel, a byte per group
     Mapping ordered;                      // likewise
+    Mapping liveBound;                    // a byte per group
     int planeCount = 0;                   // planes 0..planeCount-1 are mapped
-    int orderedComponents = 0;            // the slot count the ordered flags describe
+    int orderedComponents = 0;            // the slot count the ordered flags and live bounds describe
+    float boundAlpha = 0.0f;              // the rate the live bounds describe
     int width = 0;
     int rowGroups = 0;
     int64_t groupCount = 0;
