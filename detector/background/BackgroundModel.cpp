@@ -140,6 +140,16 @@ struct UpdateParams {
     int components;
 };
 
+// The values of UpdateParams in every lane, made once per row rather than
+// for every group.
+template <typename V>
+struct LaneParams {
+    typename V::F alpha, minVariance, matchedScale;
+    LANE_INLINE explicit LaneParams(const UpdateParams& u)
+        : alpha(typename V::F{} + u.alpha), minVariance(typename V::F{} + u.minVariance),
+          matchedScale(typename V::F{} + u.matchedScale) {}
+};
+
 // The pixels of one row handed to the kernel.
 struct RowJob {
     PixelModelStore::RankGroup* ranks[PixelModel::capacity]; // of component k in the row; the first n are set
@@ -272,6 +282,28 @@ struct Components {
     }
 };
 
+// The lanes where x lies within 2.5 deviations of slot k; d gets x minus
+// the slot's mean.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I near(Components<n, V>& m, int k, F x, F& d) {
+    m.need(k, true);
+    const Slot<V>& c = m.c[k];
+    d = x - c.mean;
+    return c.variance * matchFactor > d * d;
+}
+
+// Slot k takes the value in the lanes `hit`; d as near() gave it.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE void takeValue(Components<n, V>& m, int k, I hit, F d, F alpha, F minVariance) {
+    Slot<V>& c = m.c[k];
+    const F variance = (d * d - c.variance) * alpha + c.variance;
+    c.weight = select(hit, alpha + c.weight, c.weight);
+    c.mean = select(hit, d * alpha + c.mean, c.mean);
+    c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
+    m.weightChanged |= 1u << k;
+    m.shapeChanged |= 1u << k;
+}
+
 // Match: the first component within 2.5 deviations of x takes the value.
 // Returns the lanes that matched; p gets the matched position there.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
@@ -279,19 +311,12 @@ LANE_INLINE I matchFirst(Components<n, V>& m, F x, F alpha, F minVariance, I& p)
     I matched = {};
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
-        m.need(k, true);
-        Slot<V>& c = m.c[k];
-        const F d = x - c.mean;
-        const I hit = (c.variance * matchFactor > d * d) & ~matched;
+        F d;
+        const I hit = near(m, k, x, d) & ~matched;
         if (!any(hit)) continue;
         matched |= hit;
-        const F variance = (d * d - c.variance) * alpha + c.variance;
-        c.weight = select(hit, alpha + c.weight, c.weight);
-        c.mean = select(hit, d * alpha + c.mean, c.mean);
-        c.variance = select(hit, select(variance < minVariance, minVariance, variance), c.variance);
+        takeValue(m, k, hit, d, alpha, minVariance);
         p = select(hit, I{} + k, p);
-        m.weightChanged |= 1u << k;
-        m.shapeChanged |= 1u << k;
         if (all(matched)) break;
     }
     return matched;
@@ -317,6 +342,20 @@ LANE_INLINE F replaceLast(Components<n, V>& m, I replace, I& initialized, F x, F
     m.shapeChanged |= 1u << (n - 1);
     initialized |= replace;
     return total;
+}
+
+// Slot k's weight times r in the lanes where it is at or above the learning
+// rate; returns those lanes.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE I normalise(Components<n, V>& m, int k, F r, F alpha) {
+    m.need(k);
+    Slot<V>& c = m.c[k];
+    const I live = c.weight >= alpha;
+    if (any(live)) {
+        c.weight = select(live, c.weight * r, c.weight);
+        m.weightChanged |= 1u << k;
+    }
+    return live;
 }
 
 // One bubbling pass: each slot changes places with the next where that one
@@ -353,13 +392,8 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p, I& tailOrder
 #pragma GCC unroll 10
     for (int k = 0; k < n; ++k) {
         if (!m.mayBeLive(k)) continue;
-        m.need(k);
-        const I live = c[k].weight >= alpha;
-        if (any(live)) {
-            c[k].weight = select(live, c[k].weight * r, c[k].weight);
-            m.weightChanged |= 1u << k;
-            if (k > 0) tailChanged |= live;
-        }
+        const I live = normalise(m, k, r, alpha);
+        if (k > 0) tailChanged |= live;
     }
     if (all(tailOrdered & ~tailChanged)) {
         m.computeFitness(0, n < 2 ? n : 2);
@@ -406,14 +440,14 @@ LANE_INLINE I rankAndDecide(Components<n, V>& m, F r, F alpha, I p, I& tailOrder
 // tailOrdered as for rankAndDecide.
 template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
 LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, I& tailOrdered, F x, I included,
-                          const UpdateParams& u) {
-    const F alpha = F{} + u.alpha;
-    const F minVariance = F{} + u.minVariance;
+                          const LaneParams<V>& u) {
+    const F alpha = u.alpha;
+    const F minVariance = u.minVariance;
     I p = I{} + (n - 1);
     const I matched = matchFirst(m, x, alpha, minVariance, p);
     // A match always normalises by alpha + 1, whose reciprocal is computed
     // once per row; only replacements need a division per group.
-    F r = F{} + u.matchedScale;
+    F r = u.matchedScale;
     if (!all(matched)) {
         I replaced = initialized;
         const F total = replaceLast(m, ~matched, replaced, x, alpha, minVariance);
@@ -442,50 +476,97 @@ struct GroupFlags {
     int newLiveBound;     // the largest found by the parts so far
 };
 
+// The lanes of pixels x0 .. x0 + count - 1 that the region mask includes.
+template <typename V>
+LANE_INLINE typename V::I includedLanes(const RowJob& job, int x0, int count) {
+    typename V::I included = maskOfBits<V>((1u << count) - 1);
+    if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
+    return included;
+}
+
+// The quiet case of updateLanes, which most groups of a steady scene are in,
+// with the steps it needs and none of the bookkeeping of the others: all W
+// lanes included, slots 1..n-1 ranked in order and below the learning rate
+// (live bound at most 1), every lane matched by slot 0, and slot 1 ranking
+// no higher than slot 0 once the weights are normalised. Then only slot 0
+// changes, the ranking stays as it is, and no lane is motion, since the
+// matched slot ranks first and the background takes at least the first.
+// The caller has checked the flags; returns false, having stored nothing,
+// where the values do not fit the case, and the general update then starts
+// afresh from memory.
+template <int n, typename V, typename F = typename V::F, typename I = typename V::I>
+LANE_INLINE bool updateQuiet(const RowJob& job, int g, int offset, F x, GroupFlags& flags, const LaneParams<V>& u) {
+    const F alpha = u.alpha;
+    Components<n, V> m(job, g, offset, flags.liveBound);
+    F d;
+    const I hit = near(m, 0, x, d);
+    if (!all(hit)) return false;
+    takeValue(m, 0, hit, d, alpha, u.minVariance);
+    normalise(m, 0, u.matchedScale, alpha);
+    if (n > 1) {
+        m.computeFitness(0, 2);
+        if (any(m.c[1].fitness > m.c[0].fitness)) return false;
+    }
+    m.storeChanged();
+    flags.newLiveBound = std::max(flags.newLiveBound, m.boundAfterUpdate(alpha));
+    return true;
+}
+
 // The pixels offset .. offset + count - 1 of group g (count <= W). Updates
 // the group's flags and returns the motion bits, all counted from the
 // group's first pixel.
 template <int n, typename V>
 LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, GroupFlags& flags,
-                                const UpdateParams& u) {
+                                const LaneParams<V>& u) {
     using I = typename V::I;
     const int x0 = g * groupLanes + offset;
-    I included = maskOfBits<V>((1u << count) - 1);
-    if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
+    const typename V::F x = loadValues<V>(job.frame + x0, count);
+    constexpr unsigned allLanes = (1u << V::width) - 1;
+    if (count == V::width && flags.liveBound <= 1 && (flags.ordered >> offset & allLanes) == allLanes &&
+        (!job.regionMask || all(includedLanes<V>(job, x0, count))) && updateQuiet<n, V>(job, g, offset, x, flags, u))
+        return 0;
+    const I included = includedLanes<V>(job, x0, count);
     I initialized = maskOfBits<V>(flags.initialized >> offset);
     const I wasOrdered = maskOfBits<V>(flags.ordered >> offset);
     I tailOrdered = wasOrdered | ~included; // lanes that keep their models need no comparisons
     Components<n, V> m(job, g, offset, flags.liveBound);
-    const I motion = updateLanes(m, initialized, tailOrdered, loadValues<V>(job.frame + x0, count), included, u);
+    const I motion = updateLanes(m, initialized, tailOrdered, x, included, u);
     if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
     m.storeChanged();
     const unsigned partBits = ((1u << V::width) - 1) << offset;
     flags.initialized = (flags.initialized & ~partBits) | V::bits(initialized) << offset;
     flags.ordered = (flags.ordered & ~partBits) | V::bits(select(included, tailOrdered, wasOrdered)) << offset;
-    flags.newLiveBound = std::max(flags.newLiveBound, m.boundAfterUpdate(typename V::F{} + u.alpha));
+    flags.newLiveBound = std::max(flags.newLiveBound, m.boundAfterUpdate(u.alpha));
     return V::bits(motion) << offset;
 }
 
-// The whole row, group by group; each group in parts of W lanes. Lanes that
-// no part covers are padding, which the update never changes from empty.
+// The first count pixels of group g, in parts of W lanes. Lanes that no part
+// covers are padding, which the update never changes from empty.
 template <int n, int W>
-LANE_INLINE void updateRowGroups(const RowJob& job, const UpdateParams& u) {
-    for (int x0 = 0, g = 0; x0 < job.width; x0 += groupLanes, ++g) {
-        const int count = job.width - x0 < groupLanes ? job.width - x0 : groupLanes;
-        GroupFlags flags{job.initialized[g], job.ordered[g], std::min<int>(job.liveBound[g], n), 0};
-        unsigned motion = 0;
-        for (int offset = 0; offset < count; offset += W) {
-            const int partCount = count - offset < W ? count - offset : W;
-            motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, flags, u);
-        }
-        job.initialized[g] = uint8_t(flags.initialized);
-        job.ordered[g] = uint8_t(flags.ordered);
-        job.liveBound[g] = uint8_t(flags.newLiveBound);
-        if (count == groupLanes)
-            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], groupLanes);
-        else
-            std::memcpy(job.mask + x0, &byteSpread.bytes[motion], size_t(count));
+LANE_INLINE void updateGroup(const RowJob& job, int g, int count, const LaneParams<Lanes<W>>& u) {
+    GroupFlags flags{job.initialized[g], job.ordered[g], std::min<int>(job.liveBound[g], n), 0};
+    unsigned motion = 0;
+    for (int offset = 0; offset < count; offset += W) {
+        const int partCount = count - offset < W ? count - offset : W;
+        motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, flags, u);
     }
+    job.initialized[g] = uint8_t(flags.initialized);
+    job.ordered[g] = uint8_t(flags.ordered);
+    job.liveBound[g] = uint8_t(flags.newLiveBound);
+    std::memcpy(job.mask + g * groupLanes, &byteSpread.bytes[motion], size_t(count));
+}
+
+// The whole row, group by group; the full groups apart from the last one's
+// remainder, so that their code is made for a constant count.
+template <int n, int W>
+LANE_INLINE void updateRowGroups(const RowJob& rowJob, const UpdateParams& params) {
+    // A copy that no store of the models can alias: the compiler keeps its
+    // pointers in registers instead of loading them again after every store.
+    const RowJob job = rowJob;
+    const LaneParams<Lanes<W>> u(params);
+    const int fullGroups = job.width / groupLanes;
+    for (int g = 0; g < fullGroups; ++g) updateGroup<n, W>(job, g, groupLanes, u);
+    if (job.width % groupLanes != 0) updateGroup<n, W>(job, fullGroups, job.width % groupLanes, u);
 }
 
 // Instantiates the kernel for every component count and picks the one in use.
