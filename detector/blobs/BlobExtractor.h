@@ -7,10 +7,13 @@
 // top-left corner, and the merged blobs within the size limits are handed
 // over in group order.
 //
-// No image of the grid is kept: the runs and the covered-area labels of a
-// row are made when the labelling reaches it and need only the row above,
-// and the corner labels are noted on the way. Stretches of background are
-// skipped several pixels at a time.
+// No image of the grid is kept, and the work follows the runs and boxes
+// rather than the pixels: the first pass finds each row's runs of motion a
+// word at a time and keeps a row's labels as the runs that carry one, adding
+// a run to its blob at once wherever that gives the same sums as adding its
+// pixels one by one. The covered area is labelled a row at a time over the
+// columns the boxes cover, keeping only the row above, a stretch under one
+// label at once; the corner labels are noted on the way.
 //
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
@@ -61,14 +64,26 @@ public:
 private:
     // Labels fit 16 bits: first-pass labels stay below maxBlobs, and the
     // covered area gets at most one group label per grown box (a label is
-    // only created at a box's top-left corner). Run lengths stay below the
-    // grid width, at most 8192.
+    // only created at a box's top-left corner).
     using Label = int16_t;
     static_assert(maxBlobs < INT16_MAX, "labels and their table are 16-bit");
 
+    // Stretches of a row's columns, first..last inclusive.
+    struct Segment {
+        int32_t first, last;
+        Label label;
+    };
+    struct Span {
+        int32_t first, last;
+    };
+
     void labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion);
+    void labelRun(int first, int last, int row, const uint8_t* greyRow, size_t& above);
     int labelCoveredArea(int growthMargin); // returns the number of group labels
+    void findActiveSpans();
     void labelLine(const Label* above, Label* line, int& next);
+    void labelPixel(const Label* above, Label* line, int column, int& next);
+    static void clearSpans(Label* labels, const std::vector<Span>& spans);
     void mergeGroups(int groupCount);
     void handOverBlobs(const BlobLimits& limits);
 
@@ -88,12 +103,16 @@ private:
     // Boxes by their first row: the first box of each row, then a chain.
     std::unique_ptr<int32_t[]> firstBoxOfRow;
     std::unique_ptr<int32_t[]> nextBoxOfRow;
-    std::vector<int32_t> activeBoxes; // boxes covering the row being labelled
-    // One row of each image the stages work on: first-pass labels, run
-    // lengths of the grown boxes, and two rows of covered-area labels.
-    std::unique_ptr<Label[]> rowLabels;
-    std::unique_ptr<int16_t[]> rowRuns;
+    std::vector<int32_t> activeBoxes; // boxes covering the row being labelled, by first column
+    std::vector<Span> activeSpans;    // the columns they cover, left to right
+    // First-pass labels of the row above and of the row being labelled: the
+    // stretches that have one, left to right.
+    std::vector<Segment> aboveSegments;
+    std::vector<Segment> lineSegments;
+    // Two rows of covered-area labels, unset outside the spans noted for
+    // each, which are all that has to be unset again.
     std::unique_ptr<Label[]> coveredRows[2];
+    std::vector<Span> labelledSpans[2];
     std::vector<Blob> handedOver;
 };
 
