@@ -10,40 +10,11 @@ namespace motion {
 namespace {
 
 constexpr int16_t noLabel = -1;
-constexpr uint8_t motion = 255;
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the mask is scanned a word at a time, lowest byte first");
-
-constexpr uint64_t lowBits = 0x0101010101010101u;
-constexpr uint64_t highBits = 0x8080808080808080u;
 
 uint64_t loadWord(const void* p) {
     uint64_t word;
     std::memcpy(&word, p, sizeof word);
     return word;
-}
-
-// The first column from x on (w when none) whose byte is motion, or, with
-// wantMotion false, whose byte is not; eight bytes at a time, since most of a
-// mask is long stretches of one or the other.
-int findColumn(const uint8_t* row, int x, int w, bool wantMotion) {
-    // Thirty-two bytes of nothing but background, or nothing but motion, at once.
-    const uint64_t skipped = wantMotion ? 0 : ~uint64_t{0};
-    for (; x + 32 <= w; x += 32) {
-        const uint64_t words[4] = {loadWord(row + x), loadWord(row + x + 8), loadWord(row + x + 16),
-                                   loadWord(row + x + 24)};
-        if (((words[0] ^ skipped) | (words[1] ^ skipped) | (words[2] ^ skipped) | (words[3] ^ skipped)) != 0) break;
-    }
-    for (; x + 8 <= w; x += 8) {
-        const uint64_t word = loadWord(row + x);
-        // A byte of 255 is a zero byte of ~word; the lowest one found this
-        // way is exact (only bytes above a zero byte can be flagged falsely).
-        const uint64_t found = wantMotion ? (~word - lowBits) & word & highBits : ~word;
-        if (found != 0) return x + __builtin_ctzll(found) / 8;
-    }
-    for (; x < w; ++x)
-        if ((row[x] == motion) == wantMotion) return x;
-    return w;
 }
 
 // The first index from x on, up to end, where labels differs from label
@@ -63,13 +34,12 @@ bool exactInFloat(float sum, int64_t addend) { return double(sum) + double(adden
 
 // Adds the pixels of columns first..last of a row to blob, giving bit for
 // bit what adding them one at a time from the left gives: a coordinate sum
-// that stays exact is added at once, any other pixel by pixel.
-void addRun(Blob& blob, int first, int last, int row, const uint8_t* greyRow) {
+// that stays exact is added at once, any other pixel by pixel. Grey sums
+// wrap, so their order does not matter.
+void addRun(Blob& blob, int first, int last, int row, uint32_t grey) {
     const int count = last - first + 1;
     blob.pixelCount += count;
-    uint32_t intensity = 0; // at most 8192 * 255
-    for (int x = first; x <= last; ++x) intensity += greyRow[x];
-    blob.intensitySum = wrappingAdd(blob.intensitySum, int32_t(intensity));
+    blob.intensitySum = wrappingAdd(blob.intensitySum, int32_t(grey));
     const int64_t columns = (int64_t{first} + last) * count / 2;
     const int64_t rows = int64_t{row} * count;
     const bool columnsExact = exactInFloat(blob.centroidX, columns);
@@ -124,6 +94,7 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
             covered = allocate<Label>(scaledWidth);
             std::fill_n(covered.get(), scaledWidth, noLabel);
         }
+        maskRuns.resize(scaledHeight);
     } catch (...) {
         release();
         throw;
@@ -136,12 +107,26 @@ void BlobExtractor::release() {
     for (auto* segments : {&aboveSegments, &lineSegments}) std::vector<Segment>().swap(*segments);
     firstBoxOfRow.reset();
     for (auto& covered : coveredRows) covered.reset();
+    maskRuns.release();
     width = height = 0;
 }
 
 const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
                                                 const uint8_t* rowsWithMotion) {
-    labelRuns(mask, grey, rowsWithMotion);
+    maskRuns.startFrame(1);
+    for (int row = 1; row < height; ++row) {
+        const size_t offset = size_t(row) * width;
+        if (rowsWithMotion && !rowsWithMotion[row])
+            maskRuns.clearRow(row);
+        else
+            maskRuns.findRow(row, mask + offset, grey + offset, width, 0);
+    }
+    return extract(maskRuns, grey, limits);
+}
+
+const std::vector<Blob>& BlobExtractor::extract(const MotionRuns& runs, const uint8_t* grey,
+                                                const BlobLimits& limits) {
+    labelRuns(runs, grey);
     if (blobCount == 0) {
         handedOver.clear();
         return handedOver;
@@ -153,22 +138,14 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
 
 // The labels of a row are kept as the stretches that have one; a row
 // without motion has none, and neither has row 0.
-void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion) {
-    const int w = width;
+void BlobExtractor::labelRuns(const MotionRuns& runs, const uint8_t* grey) {
     blobCount = 0;
     aboveSegments.clear();
     for (int row = 1; row < height; ++row) {
         lineSegments.clear();
-        if (!rowsWithMotion || rowsWithMotion[row]) {
-            const uint8_t* maskRow = mask + size_t(row) * w;
-            const uint8_t* greyRow = grey + size_t(row) * w;
-            size_t above = 0;
-            for (int first = findColumn(maskRow, 1, w, true); first < w;) {
-                const int end = findColumn(maskRow, first + 1, w, false);
-                labelRun(first, end - 1, row, greyRow, above);
-                first = findColumn(maskRow, end, w, true);
-            }
-        }
+        size_t above = 0;
+        for (const MotionRun* run = runs.begin(row); run != runs.end(row); ++run)
+            labelRun(*run, row, grey + size_t(row) * width, above);
         std::swap(aboveSegments, lineSegments);
     }
 }
@@ -178,7 +155,9 @@ void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey, const ui
 // first-pass slots, the run is dropped up to its first pixel with a label
 // above, which the rest then joins. Joining from above sets only the
 // blob's last row; each pixel joined from the left widens the box.
-void BlobExtractor::labelRun(int first, int last, int row, const uint8_t* greyRow, size_t& above) {
+void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above) {
+    const int first = run.first;
+    const int last = run.last;
     while (above < aboveSegments.size() && aboveSegments[above].last < first) ++above;
     const bool hasAbove = above < aboveSegments.size();
     int joined = first;
@@ -200,7 +179,7 @@ void BlobExtractor::labelRun(int first, int last, int row, const uint8_t* greyRo
     Blob& blob = firstPassBlobs[label];
     blob.y1 = row;
     if (last > joined) blob.x1 = std::max(blob.x1, last);
-    addRun(blob, joined, last, row, greyRow);
+    addRun(blob, joined, last, row, joined == first ? run.greySum : greySum(greyRow, joined, last));
     lineSegments.push_back({joined, last, label});
 }
 

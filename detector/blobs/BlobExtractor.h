@@ -1,19 +1,19 @@
 // The blob extraction stage: groups the motion pixels of a mask into blobs.
 //
 // Five stages: runs of motion pixels become first-pass blobs (one row of
-// labels kept), each first-pass box grown by the growth margin is written as
-// one run-length cell per row, the covered area is labelled with a one-level
-// union table, first-pass blobs are merged by the group of their grown box's
-// top-left corner, and the merged blobs within the size limits are handed
-// over in group order.
+// labels kept), each first-pass box is grown by the growth margin, the area
+// the grown boxes cover is labelled with a one-level union table, first-pass
+// blobs are merged by the group of their grown box's top-left corner, and
+// the merged blobs within the size limits are handed over in group order.
 //
-// No image of the grid is kept, and the work follows the runs and boxes
-// rather than the pixels: the first pass finds each row's runs of motion a
-// word at a time and keeps a row's labels as the runs that carry one, adding
-// a run to its blob at once wherever that gives the same sums as adding its
-// pixels one by one. The covered area is labelled a row at a time over the
-// columns the boxes cover, keeping only the row above, a stretch under one
-// label at once; the corner labels are noted on the way.
+// No image of the grid is kept, and the work follows runs and boxes rather
+// than pixels. The runs of the mask come ready from the background update
+// (or are found here from a mask given as bytes); a row's first-pass labels
+// are kept as the runs that carry one, and a run joins its blob at once
+// wherever that gives the same sums as adding its pixels one by one. The
+// covered area is labelled a row at a time over the columns the boxes
+// cover, keeping only the row above and filling a stretch under one label
+// at once; the corner labels are noted on the way.
 //
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
@@ -22,6 +22,7 @@
 #pragma once
 
 #include "detector/blobs/Blob.h"
+#include "detector/blobs/MotionRuns.h"
 
 #include <cstdint>
 #include <memory>
@@ -57,6 +58,9 @@ public:
     // until the next call.
     const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
                                      const uint8_t* rowsWithMotion = nullptr);
+    // The same from the runs of the mask, found beforehand: grey is read
+    // only when a run is cut short by the first-pass cap.
+    const std::vector<Blob>& extract(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits);
 
     const std::vector<Blob>& blobs() const { return handedOver; }
     void clear() { handedOver.clear(); }
@@ -77,8 +81,8 @@ private:
         int32_t first, last;
     };
 
-    void labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion);
-    void labelRun(int first, int last, int row, const uint8_t* greyRow, size_t& above);
+    void labelRuns(const MotionRuns& runs, const uint8_t* grey);
+    void labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above);
     int labelCoveredArea(int growthMargin); // returns the number of group labels
     void findActiveSpans();
     void labelLine(const Label* above, Label* line, int& next);
@@ -114,6 +118,7 @@ private:
     std::unique_ptr<Label[]> coveredRows[2];
     std::vector<Span> labelledSpans[2];
     std::vector<Blob> handedOver;
+    MotionRuns maskRuns; // the runs of a mask given as bytes
 };
 
 } // namespace motion
