@@ -259,17 +259,18 @@ void BlobExtractor::clearSpans(Label* labels, const std::vector<Span>& spans) {
 }
 
 // Labels the covered pixels of one row, whose labels are all unset on entry,
-// left to right. Where the row above holds one label over a stretch, every
-// pixel after the first sees what its left neighbour saw: the same label
-// above and the label just given to the left. It takes that label, and the
-// table entries it would set already hold what it would write, so such a
+// left to right. Where the row above holds one label over a stretch, each
+// pixel after the first sees only the label just given to its left, which is
+// the smallest label the pixel before saw, and that label above, which the
+// pixel before saw too and whose table entry it set to the smallest one's.
+// So each takes the label on its left and changes nothing in the table: the
 // stretch is filled at once.
 void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
     for (const Span& span : activeSpans) {
         for (int column = span.first; column <= span.last;) {
             labelPixel(above, line, column, next);
             const Label same = above[column];
-            if (above[column - 1] != same || above[column + 1] != same) {
+            if (above[column + 1] != same) {
                 ++column;
                 continue;
             }
