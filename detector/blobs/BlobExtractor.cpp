@@ -281,27 +281,25 @@ void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
     }
 }
 
+// A pixel takes the smallest label among its four labelled neighbours and
+// points their table entries at that label's; the smallest one's own entry
+// is only set to itself, so it is read once.
 void BlobExtractor::labelPixel(const Label* above, Label* line, int column, int& next) {
-    // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
-    const auto weight = [](Label label) { return label == noLabel ? int(maxBlobs) : int(label); };
     const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
-    // Inside a region all four agree; the table would only be set to itself.
-    if (neighbours[0] != noLabel && neighbours[0] == neighbours[1] && neighbours[0] == neighbours[2] &&
-        neighbours[0] == neighbours[3]) {
-        line[column] = neighbours[0];
-        return;
-    }
-    int smallest = maxBlobs;
-    for (Label label : neighbours) smallest = std::min(smallest, weight(label));
-    if (smallest == maxBlobs) {
+    // Read unsigned, no label (-1) comes after every label.
+    const auto order = [](Label label) { return uint16_t(label); };
+    const Label smallest = std::min({neighbours[0], neighbours[1], neighbours[2], neighbours[3]},
+                                    [&](Label a, Label b) { return order(a) < order(b); });
+    if (smallest == noLabel) {
         line[column] = Label(next);
         labelTable[next] = Label(next);
         ++next;
         return;
     }
-    line[column] = Label(smallest);
+    line[column] = smallest;
+    const Label group = labelTable[smallest];
     for (Label label : neighbours)
-        if (label != noLabel) labelTable[label] = labelTable[smallest];
+        if (label != noLabel) labelTable[label] = group;
 }
 
 void BlobExtractor::mergeGroups(int groupCount) {

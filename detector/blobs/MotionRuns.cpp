@@ -66,21 +66,21 @@ void MotionRuns::resize(int height) {
 void MotionRuns::release() {
     rows.reset();
     rowCount = 0;
-    std::vector<std::vector<MotionRun>>().swap(byWriter);
+    std::vector<WriterRuns>().swap(byWriter);
 }
 
 void MotionRuns::clear() {
     std::fill_n(rows.get(), rowCount, RowRuns{});
-    for (auto& runs : byWriter) runs.clear();
+    for (WriterRuns& writer : byWriter) writer.runs.clear();
 }
 
 void MotionRuns::startFrame(int writers) {
     if (int(byWriter.size()) < writers) byWriter.resize(size_t(writers));
-    for (auto& runs : byWriter) runs.clear();
+    for (WriterRuns& writer : byWriter) writer.runs.clear();
 }
 
 bool MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer) {
-    std::vector<MotionRun>& runs = byWriter[size_t(writer)];
+    std::vector<MotionRun>& runs = byWriter[size_t(writer)].runs;
     const size_t offset = runs.size();
     for (int first = findColumn(maskRow, 1, width, true); first < width;) {
         const int end = findColumn(maskRow, first + 1, width, false);

@@ -41,7 +41,7 @@ public:
     void clearRow(int row) { rows[row] = RowRuns{}; }
 
     // The runs of a row, left to right.
-    const MotionRun* begin(int row) const { return byWriter[rows[row].writer].data() + rows[row].offset; }
+    const MotionRun* begin(int row) const { return byWriter[rows[row].writer].runs.data() + rows[row].offset; }
     const MotionRun* end(int row) const { return begin(row) + rows[row].count; }
     bool any(int row) const { return rows[row].count > 0; }
 
@@ -55,8 +55,12 @@ private:
     std::unique_ptr<RowRuns[]> rows;
     int rowCount = 0;
     // Each writer's runs, in the order it found its rows; a list keeps its
-    // room from frame to frame.
-    std::vector<std::vector<MotionRun>> byWriter;
+    // room from frame to frame. Each list on a cache line of its own, so
+    // that writers adding runs at the same time do not contend for it.
+    struct alignas(64) WriterRuns {
+        std::vector<MotionRun> runs;
+    };
+    std::vector<WriterRuns> byWriter;
 };
 
 } // namespace motion
