@@ -67,7 +67,7 @@ void MotionRuns::startFrame(int writers) {
     for (WriterRuns& writer : byWriter) writer.runs.clear();
 }
 
-bool MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer) {
+void MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer) {
     std::vector<MotionRun>& runs = byWriter[size_t(writer)].runs;
     const size_t offset = runs.size();
     for (int first = nextMotion(maskRow, 1, width); first < width;) {
@@ -76,7 +76,6 @@ bool MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow
         first = nextMotion(maskRow, end, width);
     }
     rows[row] = {uint32_t(writer), uint32_t(offset), uint32_t(runs.size() - offset)};
-    return runs.size() > offset;
 }
 
 } // namespace motion

@@ -35,15 +35,13 @@ public:
     // Every row is to be found or cleared again afterwards.
     void startFrame(int writers);
     // Finds the runs of one row in columns 1 to width-1 (column 0 is never
-    // part of a blob) and keeps them with the writer's. Returns whether the
-    // row has any.
-    bool findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer);
+    // part of a blob) and keeps them with the writer's.
+    void findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer);
     void clearRow(int row) { rows[row] = RowRuns{}; }
 
     // The runs of a row, left to right.
     const MotionRun* begin(int row) const { return byWriter[rows[row].writer].runs.data() + rows[row].offset; }
     const MotionRun* end(int row) const { return begin(row) + rows[row].count; }
-    bool any(int row) const { return rows[row].count > 0; }
 
 private:
     // Where a row's runs are: in which writer's list, from where, how many.
