@@ -85,7 +85,7 @@ bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int fram
     const BlobLimits limits{p.minObjectWidth / p.scaleFactor, p.maxObjectWidth / p.scaleFactor,
                             p.minObjectHeight / p.scaleFactor, p.maxObjectHeight / p.scaleFactor,
                             p.minDistanceBetweenObjects / 2};
-    const std::vector<Blob>& found = s.blobs.extract(s.background.mask(), grey, limits, s.background.rowsWithMotion());
+    const std::vector<Blob>& found = s.blobs.extract(s.background.motionRuns(), grey, limits);
     s.tracker.update(found, {p.minObjectVelocity, p.maxObjectVelocity, p.trackResetCriterion});
     return true;
 }

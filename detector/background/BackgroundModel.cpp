@@ -610,7 +610,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
     try {
         store.allocate(scaledWidth, scaledHeight);
         motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
-        motionRows.reset(new uint8_t[size_t(scaledHeight)]());
+        runs.resize(scaledHeight);
     } catch (...) {
         release();
         throw;
@@ -622,7 +622,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
 void BackgroundModel::release() {
     store.release();
     motionMask.reset();
-    motionRows.reset();
+    runs.release();
     gridWidth = gridHeight = 0;
 }
 
@@ -643,8 +643,9 @@ void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMas
                             const BackgroundSettings& settings) {
     if (settings.threads > 1) omp_set_num_threads(settings.threads);
     store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1);
+    runs.startFrame(settings.threads == 1 ? 1 : omp_get_max_threads());
     if (settings.threads == 1)
-        updateRows(scaledFrame, regionMask, settings, 0, gridHeight);
+        updateRows(scaledFrame, regionMask, settings, 0, gridHeight, 0);
     else
         updateParallel(scaledFrame, regionMask, settings);
 }
@@ -659,11 +660,11 @@ void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* 
 #pragma omp parallel for schedule(dynamic)
     for (int block = 0; block < blocks; ++block)
         updateRows(scaledFrame, regionMask, settings, block * rowsPerBlock,
-                   std::min(gridHeight, (block + 1) * rowsPerBlock));
+                   std::min(gridHeight, (block + 1) * rowsPerBlock), omp_get_thread_num());
 }
 
 void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask,
-                                 const BackgroundSettings& settings, int firstRow, int endRow) {
+                                 const BackgroundSettings& settings, int firstRow, int endRow, int thread) {
     const float alpha = static_cast<float>(settings.alphaCoeff);
     const UpdateParams u{alpha, static_cast<float>(settings.pixelDeviation * settings.pixelDeviation),
                          1.0f / (alpha + 1.0f), settings.components};
@@ -673,7 +674,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
     if (!std::isfinite(1.0f / alpha)) {
         const int64_t first = int64_t{firstRow} * gridWidth;
         std::memset(motionMask.get() + first, 0, size_t(int64_t{endRow} * gridWidth - first));
-        std::memset(motionRows.get() + firstRow, 0, size_t(endRow - firstRow));
+        for (int row = firstRow; row < endRow; ++row) runs.clearRow(row);
         return;
     }
     for (int row = firstRow; row < endRow; ++row) {
@@ -686,7 +687,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
             job.means[k] = store.meanRow(k, row);
         }
         updateRow(job, u);
-        motionRows[row] = std::memchr(job.mask, 255, size_t(gridWidth)) != nullptr;
+        runs.findRow(row, job.mask, job.frame, gridWidth, thread);
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "detector/background/PixelModelStore.h"
+#include "detector/blobs/MotionRuns.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,10 +53,10 @@ public:
     void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
 
     const uint8_t* mask() const { return motionMask.get(); }
-    // A byte per row of the mask: 0 when the row holds no motion. Found by
-    // the update while each row is fresh in the cache, on the threads that
-    // wrote it, so that later passes can skip quiet rows.
-    const uint8_t* rowsWithMotion() const { return motionRows.get(); }
+    // The runs of motion of each row of the mask, with their grey sums.
+    // Found by the update while each row is fresh in the cache, on the
+    // threads that wrote it, so that blob extraction need not read the mask.
+    const MotionRuns& motionRuns() const { return runs; }
     int width() const { return gridWidth; }
     int height() const { return gridHeight; }
 
@@ -78,12 +79,13 @@ private:
     void clearMask();
 
     void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
+    // thread: the calling thread's number in its team, 0 outside one.
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
-                    int firstRow, int endRow);
+                    int firstRow, int endRow, int thread);
 
     PixelModelStore store;
     std::unique_ptr<uint8_t[]> motionMask;
-    std::unique_ptr<uint8_t[]> motionRows;
+    MotionRuns runs;
     int gridWidth = 0;
     int gridHeight = 0;
     int32_t relearnRun = 0; // frames relearned in a row, ending with the last frame

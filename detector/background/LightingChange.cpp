@@ -94,7 +94,7 @@ void BackgroundModel::moveModels(const ToneCurve& curve, const uint8_t* regionMa
 
 void BackgroundModel::clearMask() {
     std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
-    std::memset(motionRows.get(), 0, size_t(gridHeight));
+    runs.clear();
 }
 
 // Unwatched pixels are never motion, so the region mask matters only for

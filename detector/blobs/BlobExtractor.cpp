@@ -10,34 +10,47 @@ namespace motion {
 namespace {
 
 constexpr int16_t noLabel = -1;
-constexpr uint8_t motion = 255;
 
-// Whether count bytes from p are all zero, read as whole words.
-template <int count>
-bool allZero(const void* p) {
-    uint64_t words[count / 8];
-    std::memcpy(words, p, sizeof words);
-    uint64_t any = 0;
-    for (uint64_t word : words) any |= word;
-    return any == 0;
+uint64_t loadWord(const void* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
 }
 
-void addPixel(Blob& blob, int column, int row, uint8_t grey) {
-    ++blob.pixelCount;
-    blob.intensitySum = wrappingAdd(blob.intensitySum, grey);
-    blob.centroidX = blob.centroidX + static_cast<float>(column);
-    blob.centroidY = blob.centroidY + static_cast<float>(row);
+// The first index from x on, up to end, where labels differs from label
+// (end + 1 when none does); four labels at a time.
+int findChange(const int16_t* labels, int x, int end, int16_t label) {
+    const uint64_t repeated = uint64_t(uint16_t(label)) * 0x0001000100010001u;
+    while (x + 3 <= end && loadWord(labels + x) == repeated) x += 4;
+    while (x <= end && labels[x] == label) ++x;
+    return x;
 }
 
-Blob startBlob(int column, int row, uint8_t grey) {
-    Blob blob{};
-    blob.x0 = blob.x1 = column;
-    blob.y0 = blob.y1 = row;
-    blob.pixelCount = 1;
-    blob.intensitySum = grey;
-    blob.centroidX = static_cast<float>(column);
-    blob.centroidY = static_cast<float>(row);
-    return blob;
+// Every integer up to 2^24 is a float, so a float sum of integers that
+// stays within it is exact whatever the order of the additions.
+constexpr double exactFloatLimit = 16777216.0;
+
+bool exactInFloat(float sum, int64_t addend) { return double(sum) + double(addend) <= exactFloatLimit; }
+
+// Adds the pixels of columns first..last of a row to blob, giving bit for
+// bit what adding them one at a time from the left gives: a coordinate sum
+// that stays exact is added at once, any other pixel by pixel. Grey sums
+// wrap, so their order does not matter.
+void addRun(Blob& blob, int first, int last, int row, uint32_t grey) {
+    const int count = last - first + 1;
+    blob.pixelCount += count;
+    blob.intensitySum = wrappingAdd(blob.intensitySum, int32_t(grey));
+    const int64_t columns = (int64_t{first} + last) * count / 2;
+    const int64_t rows = int64_t{row} * count;
+    const bool columnsExact = exactInFloat(blob.centroidX, columns);
+    const bool rowsExact = exactInFloat(blob.centroidY, rows);
+    if (columnsExact) blob.centroidX = static_cast<float>(static_cast<int64_t>(blob.centroidX) + columns);
+    if (rowsExact) blob.centroidY = static_cast<float>(static_cast<int64_t>(blob.centroidY) + rows);
+    if (columnsExact && rowsExact) return;
+    for (int x = first; x <= last; ++x) {
+        if (!columnsExact) blob.centroidX = blob.centroidX + static_cast<float>(x);
+        if (!rowsExact) blob.centroidY = blob.centroidY + static_cast<float>(row);
+    }
 }
 
 // Adds blob's pixels and box to target; centroids are still sums here.
@@ -71,8 +84,9 @@ BlobExtractor::BlobExtractor()
 void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
     release();
     try {
-        rowLabels = allocate<Label>(scaledWidth);
-        rowRuns = allocate<int16_t>(scaledWidth);
+        // A row has at most one run in every two columns; with this room the
+        // labelling never allocates.
+        for (auto* segments : {&aboveSegments, &lineSegments}) segments->reserve(size_t(scaledWidth) / 2 + 1);
         firstBoxOfRow = allocate<int32_t>(scaledHeight);
         // Between frames both rows hold no label, so that row 0 and the
         // border columns read as unlabelled.
@@ -80,6 +94,7 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
             covered = allocate<Label>(scaledWidth);
             std::fill_n(covered.get(), scaledWidth, noLabel);
         }
+        maskRuns.resize(scaledHeight);
     } catch (...) {
         release();
         throw;
@@ -89,16 +104,29 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
 }
 
 void BlobExtractor::release() {
-    rowLabels.reset();
-    rowRuns.reset();
+    for (auto* segments : {&aboveSegments, &lineSegments}) std::vector<Segment>().swap(*segments);
     firstBoxOfRow.reset();
     for (auto& covered : coveredRows) covered.reset();
+    maskRuns.release();
     width = height = 0;
 }
 
 const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
                                                 const uint8_t* rowsWithMotion) {
-    labelRuns(mask, grey, rowsWithMotion);
+    maskRuns.startFrame(1);
+    for (int row = 1; row < height; ++row) {
+        const size_t offset = size_t(row) * width;
+        if (rowsWithMotion && !rowsWithMotion[row])
+            maskRuns.clearRow(row);
+        else
+            maskRuns.findRow(row, mask + offset, grey + offset, width, 0);
+    }
+    return extract(maskRuns, grey, limits);
+}
+
+const std::vector<Blob>& BlobExtractor::extract(const MotionRuns& runs, const uint8_t* grey,
+                                                const BlobLimits& limits) {
+    labelRuns(runs, grey);
     if (blobCount == 0) {
         handedOver.clear();
         return handedOver;
@@ -108,62 +136,60 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
     return handedOver;
 }
 
-void BlobExtractor::labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion) {
-    const int w = width;
-    const int h = height;
-    Label* labels = rowLabels.get();
-    std::fill_n(labels, w, noLabel);
-    bool labelsUnset = true;
+// The labels of a row are kept as the stretches that have one; a row
+// without motion has none, and neither has row 0.
+void BlobExtractor::labelRuns(const MotionRuns& runs, const uint8_t* grey) {
     blobCount = 0;
-    for (int row = 1; row < h; ++row) {
-        if (rowsWithMotion && !rowsWithMotion[row]) {
-            if (!labelsUnset) std::fill_n(labels, w, noLabel);
-            labelsUnset = true;
-            continue;
-        }
-        labelsUnset = false;
-        const uint8_t* maskRow = mask + size_t(row) * w;
-        const uint8_t* greyRow = grey + size_t(row) * w;
-        for (int column = 1; column < w; ++column) {
-            // Most of a mask is background: eight such pixels at a time.
-            if (column + 8 <= w && allZero<8>(maskRow + column)) {
-                std::fill_n(labels + column, 8, noLabel);
-                column += 7;
-                continue;
-            }
-            if (maskRow[column] != motion) {
-                labels[column] = noLabel;
-                continue;
-            }
-            const Label left = labels[column - 1];
-            const Label up = labels[column];
-            if (left != noLabel) {
-                Blob& blob = firstPassBlobs[left];
-                blob.x1 = std::max(blob.x1, column);
-                addPixel(blob, column, row, greyRow[column]);
-                labels[column] = left;
-            } else if (up != noLabel) {
-                Blob& blob = firstPassBlobs[up];
-                blob.y1 = row;
-                addPixel(blob, column, row, greyRow[column]);
-            } else if (blobCount < maxBlobs) {
-                firstPassBlobs[blobCount] = startBlob(column, row, greyRow[column]);
-                labels[column] = Label(blobCount++);
-            } else {
-                // Out of first-pass slots: the run starts no blob, but a later
-                // pixel of it may still join a blob from above.
-                labels[column] = noLabel;
-            }
-        }
+    aboveSegments.clear();
+    for (int row = 1; row < height; ++row) {
+        lineSegments.clear();
+        size_t above = 0;
+        for (const MotionRun* run = runs.begin(row); run != runs.end(row); ++run)
+            labelRun(*run, row, grey + size_t(row) * width, above);
+        std::swap(aboveSegments, lineSegments);
     }
+}
+
+// A run's first pixel has no labelled left neighbour: it joins the blob
+// above it or starts one, and the rest of the run follows it. Out of
+// first-pass slots, the run is dropped up to its first pixel with a label
+// above, which the rest then joins. Joining from above sets only the
+// blob's last row; each pixel joined from the left widens the box.
+void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above) {
+    const int first = run.first;
+    const int last = run.last;
+    while (above < aboveSegments.size() && aboveSegments[above].last < first) ++above;
+    const bool hasAbove = above < aboveSegments.size();
+    int joined = first;
+    Label label;
+    if (hasAbove && aboveSegments[above].first <= first) {
+        label = aboveSegments[above].label;
+    } else if (blobCount < maxBlobs) {
+        Blob& blob = firstPassBlobs[blobCount];
+        blob = Blob{};
+        blob.x0 = blob.x1 = first;
+        blob.y0 = row;
+        label = Label(blobCount++);
+    } else if (hasAbove && aboveSegments[above].first <= last) {
+        joined = aboveSegments[above].first;
+        label = aboveSegments[above].label;
+    } else {
+        return;
+    }
+    Blob& blob = firstPassBlobs[label];
+    blob.y1 = row;
+    if (last > joined) blob.x1 = std::max(blob.x1, last);
+    addRun(blob, joined, last, row, joined == first ? run.greySum : greySum(greyRow, joined, last));
+    lineSegments.push_back({joined, last, label});
 }
 
 // The grown boxes are listed by their first row, and the rows are labelled
 // top to bottom keeping only the row above: a box enters the active list at
-// its first row and leaves it after its last, writing its run-length cell
-// into each row it covers. A box's corner label is read when its first row
-// is done; mergeGroups resolves it through the table afterwards, as the
-// table stands at the end.
+// its first row and leaves it after its last; the row's covered columns are
+// the union of the active boxes' columns, worked out again only when the
+// list changes. A box's corner label is read when its first row is done;
+// mergeGroups resolves it through the table afterwards, as the table stands
+// at the end.
 int BlobExtractor::labelCoveredArea(int growthMargin) {
     std::fill_n(firstBoxOfRow.get(), height, -1);
     for (int j = blobCount - 1; j >= 0; --j) {
@@ -176,70 +202,104 @@ int BlobExtractor::labelCoveredArea(int growthMargin) {
         firstBoxOfRow[box.y0] = j;
     }
     activeBoxes.clear();
+    activeSpans.clear();
+    for (auto& spans : labelledSpans) spans.clear();
     int next = 0;
-    int16_t* runs = rowRuns.get();
     Label* above = coveredRows[0].get();
     Label* line = coveredRows[1].get();
-    bool aboveDirty = false, lineDirty = false;
+    std::vector<Span>* aboveSpans = &labelledSpans[0];
+    std::vector<Span>* lineSpans = &labelledSpans[1];
+    bool boxesChanged = false;
     for (int y = 1; y < height - 1; ++y) {
-        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) activeBoxes.push_back(j);
-        if (lineDirty) std::fill_n(line, width, noLabel); // holds the row two above
-        lineDirty = !activeBoxes.empty();
-        if (lineDirty) {
-            for (int32_t j : activeBoxes) {
-                const GrownBox& box = grownBoxes[j];
-                int16_t& cell = runs[box.x0];
-                cell = std::max(cell, int16_t(box.x1 - box.x0 + 1));
-            }
+        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) {
+            const auto place = std::upper_bound(activeBoxes.begin(), activeBoxes.end(), grownBoxes[j].x0,
+                                                [&](int32_t x0, int32_t k) { return x0 < grownBoxes[k].x0; });
+            activeBoxes.insert(place, j);
+            boxesChanged = true;
+        }
+        clearSpans(line, *lineSpans); // holds the row two above
+        if (boxesChanged) findActiveSpans();
+        boxesChanged = false;
+        *lineSpans = activeSpans;
+        if (!activeBoxes.empty()) {
             labelLine(above, line, next);
             // The border column is never labelled, so a corner there reads no label.
             for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = line[grownBoxes[j].x0];
-            for (int32_t j : activeBoxes) runs[grownBoxes[j].x0] = 0;
+            const size_t before = activeBoxes.size();
             activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
                                              [&](int32_t j) { return grownBoxes[j].y1 == y; }),
                               activeBoxes.end());
+            boxesChanged = activeBoxes.size() != before;
         }
         std::swap(above, line);
-        std::swap(aboveDirty, lineDirty);
+        std::swap(aboveSpans, lineSpans);
     }
-    if (aboveDirty) std::fill_n(above, width, noLabel);
-    if (lineDirty) std::fill_n(line, width, noLabel);
+    clearSpans(above, *aboveSpans);
+    clearSpans(line, *lineSpans);
     return next;
 }
 
-// Labels the covered pixels of one row, whose labels are all unset on entry.
-void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
-    const int16_t* runs = rowRuns.get();
-    // Unlabelled neighbours weigh as maxBlobs, which no real label reaches.
-    const auto weight = [](Label label) { return label == noLabel ? int(maxBlobs) : int(label); };
-    int run = 0;
-    for (int column = 1; column < width - 1; ++column) {
-        // Stretches with no box are skipped eight cells at a time.
-        if (run == 0 && column + 8 <= width - 1 && allZero<16>(runs + column)) {
-            column += 7;
-            continue;
-        }
-        run = std::max(run - 1, int(runs[column]));
-        if (run == 0) continue;
-        const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
-        // Inside a region all four agree; the table would only be set to itself.
-        if (neighbours[0] != noLabel && neighbours[0] == neighbours[1] && neighbours[0] == neighbours[2] &&
-            neighbours[0] == neighbours[3]) {
-            line[column] = neighbours[0];
-            continue;
-        }
-        int smallest = maxBlobs;
-        for (Label label : neighbours) smallest = std::min(smallest, weight(label));
-        if (smallest == maxBlobs) {
-            line[column] = Label(next);
-            labelTable[next] = Label(next);
-            ++next;
-            continue;
-        }
-        line[column] = Label(smallest);
-        for (Label label : neighbours)
-            if (label != noLabel) labelTable[label] = labelTable[smallest];
+// The columns the active boxes cover, left to right, within the labelled
+// columns 1..width-2; overlapping and adjoining boxes make one span.
+void BlobExtractor::findActiveSpans() {
+    activeSpans.clear();
+    for (int32_t j : activeBoxes) {
+        const GrownBox& box = grownBoxes[j];
+        if (box.x0 > width - 2) break;
+        const int32_t last = std::min(box.x1, width - 2);
+        if (!activeSpans.empty() && box.x0 <= activeSpans.back().last + 1)
+            activeSpans.back().last = std::max(activeSpans.back().last, last);
+        else
+            activeSpans.push_back({box.x0, last});
     }
+}
+
+void BlobExtractor::clearSpans(Label* labels, const std::vector<Span>& spans) {
+    for (const Span& span : spans) std::fill(labels + span.first, labels + span.last + 1, noLabel);
+}
+
+// Labels the covered pixels of one row, whose labels are all unset on entry,
+// left to right. Where the row above holds one label over a stretch, each
+// pixel after the first sees only the label just given to its left, which is
+// the smallest label the pixel before saw, and that label above, which the
+// pixel before saw too and whose table entry it set to the smallest one's.
+// So each takes the label on its left and changes nothing in the table: the
+// stretch is filled at once.
+void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
+    for (const Span& span : activeSpans) {
+        for (int column = span.first; column <= span.last;) {
+            labelPixel(above, line, column, next);
+            const Label same = above[column];
+            if (above[column + 1] != same) {
+                ++column;
+                continue;
+            }
+            const int change = findChange(above, column + 2, span.last + 1, same);
+            std::fill(line + column + 1, line + change - 1, line[column]);
+            column = change - 1;
+        }
+    }
+}
+
+// A pixel takes the smallest label among its four labelled neighbours and
+// points their table entries at that label's; the smallest one's own entry
+// is only set to itself, so it is read once.
+void BlobExtractor::labelPixel(const Label* above, Label* line, int column, int& next) {
+    const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
+    // Read unsigned, no label (-1) comes after every label.
+    const auto order = [](Label label) { return uint16_t(label); };
+    const Label smallest = std::min({neighbours[0], neighbours[1], neighbours[2], neighbours[3]},
+                                    [&](Label a, Label b) { return order(a) < order(b); });
+    if (smallest == noLabel) {
+        line[column] = Label(next);
+        labelTable[next] = Label(next);
+        ++next;
+        return;
+    }
+    line[column] = smallest;
+    const Label group = labelTable[smallest];
+    for (Label label : neighbours)
+        if (label != noLabel) labelTable[label] = group;
 }
 
 void BlobExtractor::mergeGroups(int groupCount) {

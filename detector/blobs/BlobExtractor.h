@@ -1,16 +1,19 @@
 // The blob extraction stage: groups the motion pixels of a mask into blobs.
 //
 // Five stages: runs of motion pixels become first-pass blobs (one row of
-// labels kept), each first-pass box grown by the growth margin is written as
-// one run-length cell per row, the covered area is labelled with a one-level
-// union table, first-pass blobs are merged by the group of their grown box's
-// top-left corner, and the merged blobs within the size limits are handed
-// over in group order.
+// labels kept), each first-pass box is grown by the growth margin, the area
+// the grown boxes cover is labelled with a one-level union table, first-pass
+// blobs are merged by the group of their grown box's top-left corner, and
+// the merged blobs within the size limits are handed over in group order.
 //
-// No image of the grid is kept: the runs and the covered-area labels of a
-// row are made when the labelling reaches it and need only the row above,
-// and the corner labels are noted on the way. Stretches of background are
-// skipped several pixels at a time.
+// No image of the grid is kept, and the work follows runs and boxes rather
+// than pixels. The runs of the mask come ready from the background update
+// (or are found here from a mask given as bytes); a row's first-pass labels
+// are kept as the runs that carry one, and a run joins its blob at once
+// wherever that gives the same sums as adding its pixels one by one. The
+// covered area is labelled a row at a time over the columns the boxes
+// cover, keeping only the row above and filling a stretch under one label
+// at once; the corner labels are noted on the way.
 //
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
@@ -19,6 +22,7 @@
 #pragma once
 
 #include "detector/blobs/Blob.h"
+#include "detector/blobs/MotionRuns.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,6 +58,9 @@ public:
     // until the next call.
     const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
                                      const uint8_t* rowsWithMotion = nullptr);
+    // The same from the runs of the mask, found beforehand: grey is read
+    // only when a run is cut short by the first-pass cap.
+    const std::vector<Blob>& extract(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits);
 
     const std::vector<Blob>& blobs() const { return handedOver; }
     void clear() { handedOver.clear(); }
@@ -61,14 +68,26 @@ public:
 private:
     // Labels fit 16 bits: first-pass labels stay below maxBlobs, and the
     // covered area gets at most one group label per grown box (a label is
-    // only created at a box's top-left corner). Run lengths stay below the
-    // grid width, at most 8192.
+    // only created at a box's top-left corner).
     using Label = int16_t;
     static_assert(maxBlobs < INT16_MAX, "labels and their table are 16-bit");
 
-    void labelRuns(const uint8_t* mask, const uint8_t* grey, const uint8_t* rowsWithMotion);
+    // Stretches of a row's columns, first..last inclusive.
+    struct Segment {
+        int32_t first, last;
+        Label label;
+    };
+    struct Span {
+        int32_t first, last;
+    };
+
+    void labelRuns(const MotionRuns& runs, const uint8_t* grey);
+    void labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above);
     int labelCoveredArea(int growthMargin); // returns the number of group labels
+    void findActiveSpans();
     void labelLine(const Label* above, Label* line, int& next);
+    void labelPixel(const Label* above, Label* line, int column, int& next);
+    static void clearSpans(Label* labels, const std::vector<Span>& spans);
     void mergeGroups(int groupCount);
     void handOverBlobs(const BlobLimits& limits);
 
@@ -88,13 +107,18 @@ private:
     // Boxes by their first row: the first box of each row, then a chain.
     std::unique_ptr<int32_t[]> firstBoxOfRow;
     std::unique_ptr<int32_t[]> nextBoxOfRow;
-    std::vector<int32_t> activeBoxes; // boxes covering the row being labelled
-    // One row of each image the stages work on: first-pass labels, run
-    // lengths of the grown boxes, and two rows of covered-area labels.
-    std::unique_ptr<Label[]> rowLabels;
-    std::unique_ptr<int16_t[]> rowRuns;
+    std::vector<int32_t> activeBoxes; // boxes covering the row being labelled, by first column
+    std::vector<Span> activeSpans;    // the columns they cover, left to right
+    // First-pass labels of the row above and of the row being labelled: the
+    // stretches that have one, left to right.
+    std::vector<Segment> aboveSegments;
+    std::vector<Segment> lineSegments;
+    // Two rows of covered-area labels, unset outside the spans noted for
+    // each, which are all that has to be unset again.
     std::unique_ptr<Label[]> coveredRows[2];
+    std::vector<Span> labelledSpans[2];
     std::vector<Blob> handedOver;
+    MotionRuns maskRuns; // the runs of a mask given as bytes
 };
 
 } // namespace motion

@@ -9,6 +9,7 @@
 #include <opencv2/videoio.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -159,6 +160,39 @@ struct ReferenceRun {
 std::vector<uint8_t> motionBytes(MotionDetector& d) {
     const uint8_t* m = stagesOf(d).background.mask();
     return {m, m + size_t(stagesOf(d).scaledWidth) * stagesOf(d).scaledHeight};
+}
+
+// The runs the update noted for each row, as (row, first, last, grey sum).
+std::vector<std::array<uint32_t, 4>> notedRuns(const MotionRuns& runs, int height) {
+    std::vector<std::array<uint32_t, 4>> all;
+    for (int row = 1; row < height; ++row)
+        for (const MotionRun* run = runs.begin(row); run != runs.end(row); ++run)
+            all.push_back({uint32_t(row), run->first, run->last, run->greySum});
+    return all;
+}
+
+// The runs found afresh from the detector's mask and scaled frame.
+std::vector<std::array<uint32_t, 4>> runsOfMask(MotionDetector& d, const uint8_t* frame) {
+    const int w = stagesOf(d).scaledWidth, h = stagesOf(d).scaledHeight;
+    MotionRuns runs;
+    runs.resize(h);
+    runs.startFrame(1);
+    for (int row = 1; row < h; ++row)
+        runs.findRow(row, stagesOf(d).background.mask() + size_t(row) * w,
+                     stagesOf(d).scaledView(frame) + size_t(row) * w, w, 0);
+    return notedRuns(runs, h);
+}
+
+std::vector<uint8_t> blobBytes(MotionDetector& d) {
+    const std::vector<Blob>& blobs = stagesOf(d).blobs.blobs();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(blobs.data());
+    return {bytes, bytes + blobs.size() * sizeof(Blob)};
+}
+
+std::vector<uint8_t> objectBytes(MotionDetector& d) {
+    const std::vector<DetectedObject> objects = d.getObjects();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(objects.data());
+    return {bytes, bytes + objects.size() * sizeof(DetectedObject)};
 }
 
 // Feeds a 32 x 32 frame of one grey value and returns the mask byte of pixel 0.
@@ -347,6 +381,13 @@ void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int wid
         ASSERT_TRUE(serial.processFrame(frames[f].data(), width, height, nullptr));
         ASSERT_TRUE(parallel.processFrame(frames[f].data(), width, height, nullptr));
         ASSERT_EQ(motionBytes(parallel), motionBytes(serial)) << "frame " << f;
+        // The runs noted by the team's threads are those of the mask, so
+        // blobs and objects come out the same.
+        ASSERT_EQ(notedRuns(stagesOf(parallel).background.motionRuns(), stagesOf(parallel).scaledHeight),
+                  runsOfMask(parallel, frames[f].data()))
+            << "frame " << f;
+        ASSERT_EQ(blobBytes(parallel), blobBytes(serial)) << "frame " << f;
+        ASSERT_EQ(objectBytes(parallel), objectBytes(serial)) << "frame " << f;
         for (int i = 0; i < stagesOf(serial).scaledWidth * stagesOf(serial).scaledHeight; ++i)
             ASSERT_TRUE(sameModel(stagesOf(parallel).background.model(i), stagesOf(serial).background.model(i)))
                 << "frame " << f << ", pixel " << i;

@@ -1,4 +1,5 @@
 // Taking in a sudden change of light at once.
+#include "detector/DetectorStages.h"
 #include "detector/MotionDetector.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,7 @@ TEST(LightingChange, ExcludedPixelsAreNeitherCountedNorRelearned) {
     ASSERT_TRUE(d.setParam(LIGHTING_CHANGE_FRACTION, 0.6));
     for (int t = 0; t < 5; ++t) feed(d, Frame(64 * 64, 50), 64, t < 3 ? nullptr : region.data());
     EXPECT_EQ(feed(d, Frame(64 * 64, 150), 64, region.data()), 0);
+    EXPECT_TRUE(stagesOf(d).blobs.blobs().empty()) << "blobs of a frame taken in as a change of light";
 
     feed(d, Frame(64 * 64, 150), 64);
     Frame mask(64 * 64);
