@@ -74,14 +74,21 @@ struct Lanes<8> {
         return unsigned(_mm_movemask_ps(halves[0])) | unsigned(_mm_movemask_ps(halves[1])) << 4;
 #endif
     }
-    // Bytes 0..7 of `bytes` in the lanes, unpacked in halves that are then
-    // joined in registers.
+    // Bytes 0..7 of `bytes` in the lanes: with GCC the one instruction made
+    // for it, otherwise unpacked in halves that are then joined in registers
+    // (seven instructions, for every group).
     LANE_INLINE static I widen(int64_t bytes) {
+#if defined(__GNUC__) && !defined(__clang__)
+        I lanes;
+        asm("vpmovzxbd %1, %0" : "=x"(lanes) : "x"(_mm_cvtsi64_si128(bytes)));
+        return lanes;
+#else
         using Half = Lanes<4>::I;
         const __m128i zero = _mm_setzero_si128();
         const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
         return __builtin_shufflevector(Half(_mm_unpacklo_epi16(words, zero)), Half(_mm_unpackhi_epi16(words, zero)),
                                        0, 1, 2, 3, 4, 5, 6, 7);
+#endif
     }
 };
 
