@@ -502,8 +502,8 @@ LANE_INLINE typename V::I includedLanes(const RowJob& job, int x0, int count) {
 // lanes included, slots 1..n-1 ranked in order and below the learning rate
 // (live bound at most 1), every lane matched by slot 0, and slot 1 ranking
 // no higher than slot 0 once the weights are normalised. Then only slot 0
-// changes, the ranking stays as it is, and no lane is motion, since the
-// matched slot ranks first and the background takes at least the first.
+// changes, the ranking stays as it is, and no lane is motion: the matched
+// slot ranks first, and the background always takes in the first slot.
 // The caller has checked the flags; returns false, having stored nothing,
 // where the values do not fit the case, and the general update then starts
 // afresh from memory.
@@ -546,7 +546,7 @@ LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count,
     const I motion = updateLanes(m, initialized, tailOrdered, x, included, u);
     if (!all(included)) m.restoreOutside(included); // excluded and padding lanes keep their models
     m.storeChanged();
-    const unsigned partBits = ((1u << V::width) - 1) << offset;
+    const unsigned partBits = allLanes << offset;
     flags.initialized = (flags.initialized & ~partBits) | V::bits(initialized) << offset;
     flags.ordered = (flags.ordered & ~partBits) | V::bits(select(included, tailOrdered, wasOrdered)) << offset;
     flags.newLiveBound = std::max(flags.newLiveBound, m.boundAfterUpdate(u.alpha));
