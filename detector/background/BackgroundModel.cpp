@@ -470,14 +470,11 @@ LANE_INLINE I updateLanes(Components<n, V>& m, I& initialized, I& tailOrdered, F
     return rankAndDecide(m, r, alpha, p, tailOrdered) & included;
 }
 
-// Up to W bytes as floats, zero beyond count.
+// W bytes as floats.
 template <typename V>
-LANE_INLINE typename V::F loadValues(const uint8_t* p, int count) {
+LANE_INLINE typename V::F loadValues(const uint8_t* p) {
     int64_t bytes = 0;
-    if (count == V::width)
-        std::memcpy(&bytes, p, V::width);
-    else
-        std::memcpy(&bytes, p, size_t(count));
+    std::memcpy(&bytes, p, V::width);
     return __builtin_convertvector(V::widen(bytes), typename V::F);
 }
 
@@ -489,11 +486,19 @@ struct GroupFlags {
     int newLiveBound;     // the largest found by the parts so far
 };
 
-// The lanes of pixels x0 .. x0 + count - 1 that the region mask includes.
+// The bytes of one group's pixels, from its first.
+struct GroupPixels {
+    const uint8_t* frame;
+    const uint8_t* regionMask; // null: every pixel included
+    uint8_t* mask;
+};
+
+// The lanes of the group's pixels offset .. offset + W - 1 that the region
+// mask includes.
 template <typename V>
-LANE_INLINE typename V::I includedLanes(const RowJob& job, int x0, int count) {
-    typename V::I included = maskOfBits<V>((1u << count) - 1);
-    if (job.regionMask) included &= loadValues<V>(job.regionMask + x0, count) != 0.0f;
+LANE_INLINE typename V::I includedLanes(const GroupPixels& px, int offset) {
+    typename V::I included = maskOfBits<V>((1u << V::width) - 1);
+    if (px.regionMask) included &= loadValues<V>(px.regionMask + offset) != 0.0f;
     return included;
 }
 
@@ -525,20 +530,18 @@ LANE_INLINE bool updateQuiet(const RowJob& job, int g, int offset, F x, GroupFla
     return true;
 }
 
-// The pixels offset .. offset + count - 1 of group g (count <= W). Updates
-// the group's flags and returns the motion bits, all counted from the
-// group's first pixel.
+// The pixels offset .. offset + W - 1 of group g. Updates the group's flags
+// and returns the motion bits, all counted from the group's first pixel.
 template <int n, typename V>
-LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count, GroupFlags& flags,
+LANE_INLINE unsigned updatePart(const RowJob& job, int g, const GroupPixels& px, int offset, GroupFlags& flags,
                                 const LaneParams<V>& u) {
     using I = typename V::I;
-    const int x0 = g * groupLanes + offset;
-    const typename V::F x = loadValues<V>(job.frame + x0, count);
+    const typename V::F x = loadValues<V>(px.frame + offset);
     constexpr unsigned allLanes = (1u << V::width) - 1;
-    if (count == V::width && flags.liveBound <= 1 && (flags.ordered >> offset & allLanes) == allLanes &&
-        (!job.regionMask || all(includedLanes<V>(job, x0, count))) && updateQuiet<n, V>(job, g, offset, x, flags, u))
+    if (flags.liveBound <= 1 && (flags.ordered >> offset & allLanes) == allLanes &&
+        (!px.regionMask || all(includedLanes<V>(px, offset))) && updateQuiet<n, V>(job, g, offset, x, flags, u))
         return 0;
-    const I included = includedLanes<V>(job, x0, count);
+    const I included = includedLanes<V>(px, offset);
     I initialized = maskOfBits<V>(flags.initialized >> offset);
     const I wasOrdered = maskOfBits<V>(flags.ordered >> offset);
     I tailOrdered = wasOrdered | ~included; // lanes that keep their models need no comparisons
@@ -553,24 +556,22 @@ LANE_INLINE unsigned updatePart(const RowJob& job, int g, int offset, int count,
     return V::bits(motion) << offset;
 }
 
-// The first count pixels of group g, in parts of W lanes. Lanes that no part
-// covers are padding, which the update never changes from empty.
+// Group g, in parts of W lanes.
 template <int n, int W>
-LANE_INLINE void updateGroup(const RowJob& job, int g, int count, const LaneParams<Lanes<W>>& u) {
+LANE_INLINE void updateGroup(const RowJob& job, int g, const GroupPixels& px, const LaneParams<Lanes<W>>& u) {
     GroupFlags flags{job.initialized[g], job.ordered[g], std::min<int>(job.liveBound[g], n), 0};
     unsigned motion = 0;
-    for (int offset = 0; offset < count; offset += W) {
-        const int partCount = count - offset < W ? count - offset : W;
-        motion |= updatePart<n, Lanes<W>>(job, g, offset, partCount, flags, u);
-    }
+    for (int offset = 0; offset < groupLanes; offset += W) motion |= updatePart<n, Lanes<W>>(job, g, px, offset, flags, u);
     job.initialized[g] = uint8_t(flags.initialized);
     job.ordered[g] = uint8_t(flags.ordered);
     job.liveBound[g] = uint8_t(flags.newLiveBound);
-    std::memcpy(job.mask + g * groupLanes, &byteSpread.bytes[motion], size_t(count));
+    std::memcpy(px.mask, &byteSpread.bytes[motion], groupLanes);
 }
 
-// The whole row, group by group; the full groups apart from the last one's
-// remainder, so that their code is made for a constant count.
+// The whole row, group by group. A last group that the row does not fill
+// is taken through copies of its bytes, its padding lanes excluded (the
+// update never changes them from empty), so that all groups share code
+// made for a whole group.
 template <int n, int W>
 LANE_INLINE void updateRowGroups(const RowJob& rowJob, const UpdateParams& params) {
     // A copy that no store of the models can alias: the compiler keeps its
@@ -578,8 +579,19 @@ LANE_INLINE void updateRowGroups(const RowJob& rowJob, const UpdateParams& param
     const RowJob job = rowJob;
     const LaneParams<Lanes<W>> u(params);
     const int fullGroups = job.width / groupLanes;
-    for (int g = 0; g < fullGroups; ++g) updateGroup<n, W>(job, g, groupLanes, u);
-    if (job.width % groupLanes != 0) updateGroup<n, W>(job, fullGroups, job.width % groupLanes, u);
+    const int rest = job.width % groupLanes;
+    const int x1 = fullGroups * groupLanes;
+    uint8_t restFrame[groupLanes] = {}, restIncluded[groupLanes] = {}, restMask[groupLanes];
+    std::memcpy(restFrame, job.frame + x1, size_t(rest));
+    for (int i = 0; i < rest; ++i) restIncluded[i] = job.regionMask ? job.regionMask[x1 + i] : 1;
+    for (int g = 0; g < fullGroups + (rest != 0); ++g) {
+        const int x0 = g * groupLanes;
+        const GroupPixels px = g < fullGroups ? GroupPixels{job.frame + x0, job.regionMask ? job.regionMask + x0 : nullptr,
+                                                            job.mask + x0}
+                                              : GroupPixels{restFrame, restIncluded, restMask};
+        updateGroup<n, W>(job, g, px, u);
+    }
+    std::memcpy(job.mask + x1, restMask, size_t(rest));
 }
 
 // Instantiates the kernel for every component count and picks the one in use.
