@@ -69,7 +69,6 @@ private:
     // Defined with the relearning, in LightingChange.cpp.
     void relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                const BackgroundSettings& settings);
-    bool motionShareExceeds(double fraction, const uint8_t* regionMask, int64_t motionCount) const;
     template <typename Visit>
     void forEachWatched(const uint8_t* regionMask, Visit visit) const;
     bool fitToneCurve(const uint8_t* scaledFrame, const uint8_t* regionMask, ToneCurve& curve) const;

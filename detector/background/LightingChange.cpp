@@ -25,8 +25,14 @@ int64_t countNonZero(const uint8_t* bytes, int64_t count) {
 
 void BackgroundModel::relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                             const BackgroundSettings& settings) {
-    const int64_t motionCount = countNonZero(motionMask.get(), int64_t{gridWidth} * gridHeight);
-    if (!motionShareExceeds(settings.lightingChangeFraction, regionMask, motionCount)) {
+    // Unwatched pixels are never motion, so the region mask matters only for
+    // the number of watched pixels.
+    const int64_t pixels = int64_t{gridWidth} * gridHeight;
+    const int64_t watched = regionMask ? countNonZero(regionMask, pixels) : pixels;
+    const auto exceedsFraction = [&](int64_t count) {
+        return watched > 0 && double(count) / double(watched) > settings.lightingChangeFraction;
+    };
+    if (!exceedsFraction(countNonZero(motionMask.get(), pixels))) {
         relearnRun = 0;
         return;
     }
@@ -37,7 +43,7 @@ void BackgroundModel::relearnIfLightChanged(const uint8_t* scaledFrame, const ui
     // stays motion, and leaves no ghost behind when they walk on.
     ToneCurve curve;
     if (fitToneCurve(scaledFrame, regionMask, curve) &&
-        !motionShareExceeds(settings.lightingChangeFraction, regionMask, unexplainedCount(scaledFrame, regionMask, curve))) {
+        !exceedsFraction(unexplainedCount(scaledFrame, regionMask, curve))) {
         moveModels(curve, regionMask, settings.components);
         clearMask();
         return;
@@ -95,14 +101,6 @@ void BackgroundModel::moveModels(const ToneCurve& curve, const uint8_t* regionMa
 void BackgroundModel::clearMask() {
     std::memset(motionMask.get(), 0, size_t(int64_t{gridWidth} * gridHeight));
     runs.clear();
-}
-
-// Unwatched pixels are never motion, so the region mask matters only for
-// the number of watched pixels.
-bool BackgroundModel::motionShareExceeds(double fraction, const uint8_t* regionMask, int64_t motionCount) const {
-    const int64_t pixels = int64_t{gridWidth} * gridHeight;
-    const int64_t watched = regionMask ? countNonZero(regionMask, pixels) : pixels;
-    return watched > 0 && double(motionCount) / double(watched) > fraction;
 }
 
 void BackgroundModel::emptyModels(const uint8_t* regionMask) {
