@@ -669,12 +669,21 @@ void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMa
 void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMask,
                             const BackgroundSettings& settings) {
     if (settings.threads > 1) omp_set_num_threads(settings.threads);
-    store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1);
-    runs.startFrame(settings.threads == 1 ? 1 : omp_get_max_threads());
-    if (settings.threads == 1)
-        updateRows(scaledFrame, regionMask, settings, 0, gridHeight, 0);
+    BackgroundSettings run = settings;
+    // Every model of a blank store is all zero. Such a model, updated with n
+    // slots, matches none, takes the value into its last slot, which then
+    // ranks ahead of every empty slot: it ends with the value in slot 0,
+    // slots 1..n-1 still zero and no motion, bit for bit what one slot
+    // gives. So that frame runs with one slot and streams plane 0 alone; the
+    // flags it leaves hold for n slots as well (zero slots rank in order and
+    // below any rate that learns).
+    if (store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1))
+        run.components = 1;
+    runs.startFrame(run.threads == 1 ? 1 : omp_get_max_threads());
+    if (run.threads == 1)
+        updateRows(scaledFrame, regionMask, run, 0, gridHeight, 0);
     else
-        updateParallel(scaledFrame, regionMask, settings);
+        updateParallel(scaledFrame, regionMask, run);
 }
 
 void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,

@@ -58,6 +58,7 @@ void PixelModelStore::allocate(int gridWidth, int gridHeight) {
 void PixelModelStore::unmapPlanes() {
     for (Mapping& plane : planes) plane.unmap();
     planeCount = 0;
+    blank = true;
 }
 
 void PixelModelStore::release() {
@@ -76,17 +77,21 @@ void PixelModelStore::clear() {
     std::memset(liveBound.data, 0, liveBound.bytes);
 }
 
-void PixelModelStore::reserve(int components, float alpha, bool onTeam) {
+bool PixelModelStore::reserve(int components, float alpha, bool onTeam) {
     mapPlanes(components, onTeam);
+    const bool wasBlank = blank;
+    blank = false;
     // Written so that a NaN rate never counts as unchanged.
     if (!(alpha == boundAlpha)) {
         forgetLiveBounds();
         boundAlpha = alpha;
     }
-    if (components == orderedComponents) return;
-    std::memset(ordered.data, 0, ordered.bytes);
-    forgetLiveBounds();
-    orderedComponents = components;
+    if (components != orderedComponents) {
+        std::memset(ordered.data, 0, ordered.bytes);
+        forgetLiveBounds();
+        orderedComponents = components;
+    }
+    return wasBlank;
 }
 
 void PixelModelStore::forgetLiveBounds() {
@@ -150,6 +155,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
         if (!allZero(model.components[k])) used = k + 1;
     }
     mapPlanes(used, false);
+    blank = false;
     int lane = 0;
     const int64_t g = group(index, lane);
     for (int k = 0; k < planeCount; ++k) {

@@ -27,8 +27,11 @@
 // pages of the system, which is exactly the content of slots that were never
 // touched, so the first frame pays neither for allocating nor for clearing
 // planes it does not use. Planes stay when fewer components are used, so
-// the unused slots keep their contents. The initialized flags form one more
-// array, a byte per group with bit i for lane i.
+// the unused slots keep their contents. Until the first update after
+// allocate() or clear(), every slot is known to be all zero, so that update
+// can work on plane 0 alone instead of streaming all n planes through the
+// cache. The initialized flags form one more array, a byte per group with
+// bit i for lane i.
 //
 // A last array, laid out alike, holds the ordered flags: a set bit says that
 // the pixel's slots 1..n-1 (n the component count of the last update) rank
@@ -85,8 +88,11 @@ public:
     // made present on the calling thread or, onTeam, on the OpenMP team in
     // force, clears the ordered flags if the count changed, and forgets the
     // live bounds if the count or the rate changed. Call before an update,
-    // not during one. Throws std::bad_alloc on failure.
-    void reserve(int components, float alpha, bool onTeam);
+    // not during one: returns whether every slot is still all zero (nothing
+    // written since allocate() or clear()), which the update may rely on to
+    // read no slot, and from then on counts the store as written. Throws
+    // std::bad_alloc on failure.
+    bool reserve(int components, float alpha, bool onTeam);
 
     // One pixel's model as a record, index = row * width + column. set()
     // stores weight, mean and variance; the record's fitness is ignored and
@@ -129,6 +135,7 @@ private:
     Mapping ordered;                      // likewise
     Mapping liveBound;                    // a byte per group
     int planeCount = 0;                   // planes 0..planeCount-1 are mapped
+    bool blank = true;                    // no slot written since allocate() or clear()
     int orderedComponents = 0;            // the slot count the ordered flags and live bounds describe
     float boundAlpha = 0.0f;              // the rate the live bounds describe
     int width = 0;
