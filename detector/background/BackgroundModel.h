@@ -5,8 +5,10 @@
 #include "detector/background/PixelModelStore.h"
 #include "detector/blobs/MotionRuns.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace motion {
 
@@ -83,6 +85,12 @@ private:
                     int firstRow, int endRow, int thread);
 
     PixelModelStore store;
+    // The next block of rows of each thread's stretch in a parallel update,
+    // each on a cache line of its own.
+    struct alignas(64) StretchCursor {
+        std::atomic<int> next{0};
+    };
+    std::vector<StretchCursor> stretchCursors;
     std::unique_ptr<uint8_t[]> motionMask;
     MotionRuns runs;
     int gridWidth = 0;
