@@ -11,21 +11,6 @@ namespace {
 
 constexpr int16_t noLabel = -1;
 
-uint64_t loadWord(const void* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-// The first index from x on, up to end, where labels differs from label
-// (end + 1 when none does); four labels at a time.
-int findChange(const int16_t* labels, int x, int end, int16_t label) {
-    const uint64_t repeated = uint64_t(uint16_t(label)) * 0x0001000100010001u;
-    while (x + 3 <= end && loadWord(labels + x) == repeated) x += 4;
-    while (x <= end && labels[x] == label) ++x;
-    return x;
-}
-
 // Every integer up to 2^24 is a float, so a float sum of integers that
 // stays within it is exact whatever the order of the additions.
 constexpr double exactFloatLimit = 16777216.0;
@@ -86,14 +71,11 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
     try {
         // A row has at most one run in every two columns; with this room the
         // labelling never allocates.
-        for (auto* segments : {&aboveSegments, &lineSegments}) segments->reserve(size_t(scaledWidth) / 2 + 1);
+        // A row has at most one stretch in every column; with this room the
+        // labelling never allocates.
+        for (auto* segments : {&aboveSegments, &lineSegments}) segments->reserve(size_t(scaledWidth));
         firstBoxOfRow = allocate<int32_t>(scaledHeight);
-        // Between frames both rows hold no label, so that row 0 and the
-        // border columns read as unlabelled.
-        for (auto& covered : coveredRows) {
-            covered = allocate<Label>(scaledWidth);
-            std::fill_n(covered.get(), scaledWidth, noLabel);
-        }
+        boxesEndingInRow = allocate<int32_t>(scaledHeight);
         maskRuns.resize(scaledHeight);
     } catch (...) {
         release();
@@ -106,7 +88,7 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
 void BlobExtractor::release() {
     for (auto* segments : {&aboveSegments, &lineSegments}) std::vector<Segment>().swap(*segments);
     firstBoxOfRow.reset();
-    for (auto& covered : coveredRows) covered.reset();
+    boxesEndingInRow.reset();
     maskRuns.release();
     width = height = 0;
 }
@@ -189,9 +171,11 @@ void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyR
 // the union of the active boxes' columns, worked out again only when the
 // list changes. A box's corner label is read when its first row is done;
 // mergeGroups resolves it through the table afterwards, as the table stands
-// at the end.
+// at the end. A row's labels are kept as the stretches of one label, as the
+// first pass keeps its own, which it no longer needs.
 int BlobExtractor::labelCoveredArea(int growthMargin) {
     std::fill_n(firstBoxOfRow.get(), height, -1);
+    std::fill_n(boxesEndingInRow.get(), height, 0);
     for (int j = blobCount - 1; j >= 0; --j) {
         const Blob& blob = firstPassBlobs[j];
         const GrownBox box{std::max(blob.x0 - growthMargin, 1), std::min(blob.x1 + growthMargin, width - 1),
@@ -200,42 +184,31 @@ int BlobExtractor::labelCoveredArea(int growthMargin) {
         cornerLabels[j] = noLabel; // stays so for a box starting in the last row, which is never labelled
         nextBoxOfRow[j] = firstBoxOfRow[box.y0];
         firstBoxOfRow[box.y0] = j;
+        ++boxesEndingInRow[box.y1];
     }
     activeBoxes.clear();
     activeSpans.clear();
-    for (auto& spans : labelledSpans) spans.clear();
+    aboveSegments.clear();
     int next = 0;
-    Label* above = coveredRows[0].get();
-    Label* line = coveredRows[1].get();
-    std::vector<Span>* aboveSpans = &labelledSpans[0];
-    std::vector<Span>* lineSpans = &labelledSpans[1];
-    bool boxesChanged = false;
     for (int y = 1; y < height - 1; ++y) {
+        bool boxesChanged = boxesEndingInRow[y - 1] > 0;
+        if (boxesChanged)
+            activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
+                                             [&](int32_t j) { return grownBoxes[j].y1 == y - 1; }),
+                              activeBoxes.end());
         for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) {
             const auto place = std::upper_bound(activeBoxes.begin(), activeBoxes.end(), grownBoxes[j].x0,
                                                 [&](int32_t x0, int32_t k) { return x0 < grownBoxes[k].x0; });
             activeBoxes.insert(place, j);
             boxesChanged = true;
         }
-        clearSpans(line, *lineSpans); // holds the row two above
         if (boxesChanged) findActiveSpans();
-        boxesChanged = false;
-        *lineSpans = activeSpans;
-        if (!activeBoxes.empty()) {
-            labelLine(above, line, next);
-            // The border column is never labelled, so a corner there reads no label.
-            for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = line[grownBoxes[j].x0];
-            const size_t before = activeBoxes.size();
-            activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
-                                             [&](int32_t j) { return grownBoxes[j].y1 == y; }),
-                              activeBoxes.end());
-            boxesChanged = activeBoxes.size() != before;
-        }
-        std::swap(above, line);
-        std::swap(aboveSpans, lineSpans);
+        lineSegments.clear();
+        labelLine(next);
+        // The border column is never labelled, so a corner there reads no label.
+        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = lineLabelAt(grownBoxes[j].x0);
+        std::swap(aboveSegments, lineSegments);
     }
-    clearSpans(above, *aboveSpans);
-    clearSpans(line, *lineSpans);
     return next;
 }
 
@@ -254,52 +227,96 @@ void BlobExtractor::findActiveSpans() {
     }
 }
 
-void BlobExtractor::clearSpans(Label* labels, const std::vector<Span>& spans) {
-    for (const Span& span : spans) std::fill(labels + span.first, labels + span.last + 1, noLabel);
-}
+namespace {
 
-// Labels the covered pixels of one row, whose labels are all unset on entry,
-// left to right. Where the row above holds one label over a stretch, each
-// pixel after the first sees only the label just given to its left, which is
-// the smallest label the pixel before saw, and that label above, which the
-// pixel before saw too and whose table entry it set to the smallest one's.
-// So each takes the label on its left and changes nothing in the table: the
-// stretch is filled at once.
-void BlobExtractor::labelLine(const Label* above, Label* line, int& next) {
+// Reads a row's labels, kept as stretches of one label left to right, at
+// columns that never decrease.
+template <typename Stretches>
+class StretchReader {
+public:
+    explicit StretchReader(const Stretches& stretches) : row(stretches) {}
+
+    // The label at column x, and the last column from x on that has it (a
+    // column without a label counts as one, up to the next stretch).
+    int16_t labelAt(int x) {
+        skipTo(x);
+        return at < row.size() && row[at].first <= x ? row[at].label : noLabel;
+    }
+    int lastOfSame(int x) {
+        skipTo(x);
+        if (at == row.size()) return INT32_MAX;
+        return row[at].first <= x ? row[at].last : row[at].first - 1;
+    }
+
+private:
+    void skipTo(int x) {
+        while (at < row.size() && row[at].last < x) ++at;
+    }
+    const Stretches& row;
+    size_t at = 0;
+};
+
+} // namespace
+
+// Labels the covered pixels of one row, left to right. Where the row above
+// holds one label over a stretch, each pixel after the first sees only the
+// label just given to its left, which is the smallest label the pixel
+// before saw, and that label above, which the pixel before saw too and
+// whose table entry it set to the smallest one's. So each takes the label
+// on its left and changes nothing in the table: the stretch is filled at
+// once, and only the pixels where the row above changes are looked at.
+void BlobExtractor::labelLine(int& next) {
+    StretchReader<std::vector<Segment>> behind(aboveSegments); // at the column left of the pixel
     for (const Span& span : activeSpans) {
         for (int column = span.first; column <= span.last;) {
-            labelPixel(above, line, column, next);
-            const Label same = above[column];
-            if (above[column + 1] != same) {
+            StretchReader ahead = behind;
+            const Label left = column > span.first ? lineSegments.back().label : noLabel;
+            const Label neighbours[4] = {left, behind.labelAt(column - 1), ahead.labelAt(column),
+                                         ahead.labelAt(column + 1)};
+            appendStretch(column, labelPixel(neighbours, next));
+            if (neighbours[3] != neighbours[2]) {
                 ++column;
                 continue;
             }
-            const int change = findChange(above, column + 2, span.last + 1, same);
-            std::fill(line + column + 1, line + change - 1, line[column]);
+            const int change = int(std::min<int64_t>(int64_t{ahead.lastOfSame(column + 1)} + 1, span.last + 2));
+            lineSegments.back().last = std::max(lineSegments.back().last, change - 2);
             column = change - 1;
         }
     }
 }
 
-// A pixel takes the smallest label among its four labelled neighbours and
-// points their table entries at that label's; the smallest one's own entry
-// is only set to itself, so it is read once.
-void BlobExtractor::labelPixel(const Label* above, Label* line, int column, int& next) {
-    const Label neighbours[4] = {line[column - 1], above[column - 1], above[column], above[column + 1]};
+// Adds one pixel's label to the row, joining the stretch on its left.
+void BlobExtractor::appendStretch(int column, Label label) {
+    if (!lineSegments.empty() && lineSegments.back().last == column - 1 && lineSegments.back().label == label)
+        lineSegments.back().last = column;
+    else
+        lineSegments.push_back({column, column, label});
+}
+
+// The label the row being labelled has at column x, if any.
+BlobExtractor::Label BlobExtractor::lineLabelAt(int x) const {
+    const auto after = std::upper_bound(lineSegments.begin(), lineSegments.end(), x,
+                                        [](int column, const Segment& s) { return column < s.first; });
+    return after != lineSegments.begin() && std::prev(after)->last >= x ? std::prev(after)->label : noLabel;
+}
+
+// A pixel takes the smallest label among its four labelled neighbours
+// (left, above left, above, above right) and points their table entries at
+// that label's; the smallest one's own entry is only set to itself, so it
+// is read once. Without a labelled neighbour it takes a new label.
+BlobExtractor::Label BlobExtractor::labelPixel(const Label (&neighbours)[4], int& next) {
     // Read unsigned, no label (-1) comes after every label.
     const auto order = [](Label label) { return uint16_t(label); };
     const Label smallest = std::min({neighbours[0], neighbours[1], neighbours[2], neighbours[3]},
                                     [&](Label a, Label b) { return order(a) < order(b); });
     if (smallest == noLabel) {
-        line[column] = Label(next);
         labelTable[next] = Label(next);
-        ++next;
-        return;
+        return Label(next++);
     }
-    line[column] = smallest;
     const Label group = labelTable[smallest];
     for (Label label : neighbours)
         if (label != noLabel) labelTable[label] = group;
+    return smallest;
 }
 
 void BlobExtractor::mergeGroups(int groupCount) {

@@ -11,9 +11,10 @@
 // (or are found here from a mask given as bytes); a row's first-pass labels
 // are kept as the runs that carry one, and a run joins its blob at once
 // wherever that gives the same sums as adding its pixels one by one. The
-// covered area is labelled a row at a time over the columns the boxes
-// cover, keeping only the row above and filling a stretch under one label
-// at once; the corner labels are noted on the way.
+// covered area is labelled a row at a time, each row kept as its stretches
+// under one label: only the row above is kept, and only the pixels where
+// the row above changes label are looked at one by one; the corner labels
+// are noted on the way.
 //
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
@@ -72,7 +73,7 @@ private:
     using Label = int16_t;
     static_assert(maxBlobs < INT16_MAX, "labels and their table are 16-bit");
 
-    // Stretches of a row's columns, first..last inclusive.
+    // Stretches of a row's columns under one label, first..last inclusive.
     struct Segment {
         int32_t first, last;
         Label label;
@@ -85,9 +86,10 @@ private:
     void labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above);
     int labelCoveredArea(int growthMargin); // returns the number of group labels
     void findActiveSpans();
-    void labelLine(const Label* above, Label* line, int& next);
-    void labelPixel(const Label* above, Label* line, int column, int& next);
-    static void clearSpans(Label* labels, const std::vector<Span>& spans);
+    void labelLine(int& next);
+    Label labelPixel(const Label (&neighbours)[4], int& next);
+    void appendStretch(int column, Label label);
+    Label lineLabelAt(int x) const;
     void mergeGroups(int groupCount);
     void handOverBlobs(const BlobLimits& limits);
 
@@ -104,19 +106,18 @@ private:
     };
     std::unique_ptr<GrownBox[]> grownBoxes;
     std::unique_ptr<Label[]> cornerLabels;
-    // Boxes by their first row: the first box of each row, then a chain.
+    // Boxes by their first row: the first box of each row, then a chain;
+    // and how many boxes have their last row in each row.
     std::unique_ptr<int32_t[]> firstBoxOfRow;
     std::unique_ptr<int32_t[]> nextBoxOfRow;
+    std::unique_ptr<int32_t[]> boxesEndingInRow;
     std::vector<int32_t> activeBoxes; // boxes covering the row being labelled, by first column
     std::vector<Span> activeSpans;    // the columns they cover, left to right
-    // First-pass labels of the row above and of the row being labelled: the
-    // stretches that have one, left to right.
+    // The labels of the row above and of the row being labelled, first of
+    // the first pass, then of the covered area: the stretches that have one,
+    // left to right.
     std::vector<Segment> aboveSegments;
     std::vector<Segment> lineSegments;
-    // Two rows of covered-area labels, unset outside the spans noted for
-    // each, which are all that has to be unset again.
-    std::unique_ptr<Label[]> coveredRows[2];
-    std::vector<Span> labelledSpans[2];
     std::vector<Blob> handedOver;
     MotionRuns maskRuns; // the runs of a mask given as bytes
 };
