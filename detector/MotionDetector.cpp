@@ -79,13 +79,17 @@ bool MotionDetector::processFrame(const uint8_t* frame, int frameWidth, int fram
     // row reach the reset criterion and drop them. The first one is always
     // taken in.
     const int32_t relearnRunLimit = std::max(1, p.trackResetCriterion - 1);
-    s.background.update(grey, regionMask,
-                        {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads,
-                         p.lightingChangeFraction, relearnRunLimit});
     const BlobLimits limits{p.minObjectWidth / p.scaleFactor, p.maxObjectWidth / p.scaleFactor,
                             p.minObjectHeight / p.scaleFactor, p.maxObjectHeight / p.scaleFactor,
                             p.minDistanceBetweenObjects / 2};
-    const std::vector<Blob>& found = s.blobs.extract(s.background.motionRuns(), grey, limits);
+    // On a team the blobs are sought in the rows the update has finished
+    // while it works on the rest.
+    s.blobs.start(s.background.motionRuns(), grey, limits);
+    s.background.update(grey, regionMask,
+                        {p.alphaCoeff, p.pixelDeviation, p.numGaussElements, p.numThreads,
+                         p.lightingChangeFraction, relearnRunLimit},
+                        [&](int rows) { s.blobs.rowsReady(rows); });
+    const std::vector<Blob>& found = s.blobs.finish();
     s.tracker.update(found, {p.minObjectVelocity, p.maxObjectVelocity, p.trackResetCriterion});
     return true;
 }

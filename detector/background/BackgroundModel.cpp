@@ -632,12 +632,16 @@ bool selectBackgroundKernel(BackgroundKernel kernel) {
     return true;
 }
 
+// Rows are updated, and their runs listed, a block at a time.
+constexpr int rowsPerBlock = 8;
+
 void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
     release();
     try {
         store.allocate(scaledWidth, scaledHeight);
         motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
         runs.resize(scaledHeight);
+        blockDone.reset(new std::atomic<bool>[size_t(scaledHeight / rowsPerBlock + 1)]);
     } catch (...) {
         release();
         throw;
@@ -650,6 +654,7 @@ void BackgroundModel::release() {
     store.release();
     motionMask.reset();
     runs.release();
+    blockDone.reset();
     gridWidth = gridHeight = 0;
 }
 
@@ -661,13 +666,17 @@ void BackgroundModel::clear() {
 }
 
 void BackgroundModel::update(const uint8_t* scaledFrame, const uint8_t* regionMask,
-                             const BackgroundSettings& settings) {
-    learn(scaledFrame, regionMask, settings);
-    if (settings.lightingChangeFraction > 0) relearnIfLightChanged(scaledFrame, regionMask, settings);
+                             const BackgroundSettings& settings, const RowsReady& rowsReady) {
+    if (settings.lightingChangeFraction > 0) {
+        learn(scaledFrame, regionMask, settings, {}); // a change of light may yet empty the mask
+        relearnIfLightChanged(scaledFrame, regionMask, settings);
+    } else {
+        learn(scaledFrame, regionMask, settings, rowsReady);
+    }
 }
 
 void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMask,
-                            const BackgroundSettings& settings) {
+                            const BackgroundSettings& settings, const RowsReady& rowsReady) {
     if (settings.threads > 1) omp_set_num_threads(settings.threads);
     BackgroundSettings run = settings;
     // Every model of a blank store is all zero. Such a model, updated with n
@@ -679,43 +688,65 @@ void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMas
     // below any rate that learns).
     if (store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1))
         run.components = 1;
-    runs.startFrame(run.threads == 1 ? 1 : omp_get_max_threads());
+    runs.startFrame(blockCount());
     if (run.threads == 1)
-        updateRows(scaledFrame, regionMask, run, 0, gridHeight, 0);
+        updateRows(scaledFrame, regionMask, run, 0, gridHeight);
     else
-        updateParallel(scaledFrame, regionMask, run);
+        updateParallel(scaledFrame, regionMask, run, rowsReady);
+}
+
+int BackgroundModel::blockCount() const {
+    return (gridHeight + rowsPerBlock - 1) / rowsPerBlock;
 }
 
 void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
-                                     const BackgroundSettings& settings) {
-    // The rows are cut into one stretch per thread, and each thread works
-    // through the blocks of its own stretch from the top, then helps with
-    // the others' stretches. Threads working on neighbouring blocks took a
-    // third more time each, as every core's prefetching ran into the rows
-    // the other core was writing; apart they do not meet until the end. A
+                                     const BackgroundSettings& settings, const RowsReady& rowsReady) {
+    // The rows are cut into four stretches per thread, handed out in order
+    // as threads come free; a thread works through its stretch's blocks from
+    // the top, and once no stretch is left it helps with the blocks left in
+    // the others. Threads taking turns on neighbouring blocks took a third
+    // more time each (every core's prefetching ran into rows the other core
+    // was writing); a stretch apart they do not meet. The first stretches
+    // are done early, so the rows handed on follow the work closely. A
     // thread that starts late, or shares its core with other work, ends up
-    // with fewer blocks instead of holding up the others. Every thread walks
-    // every stretch, so all blocks are done whatever size the team gets.
-    constexpr int rowsPerBlock = 8;
-    const int blocks = (gridHeight + rowsPerBlock - 1) / rowsPerBlock;
-    const int stretches = omp_get_max_threads();
+    // with less work instead of holding up the others.
+    const int blocks = blockCount();
+    const int stretches = std::max(1, std::min(blocks, 4 * omp_get_max_threads()));
     if (int(stretchCursors.size()) < stretches) stretchCursors = std::vector<StretchCursor>(size_t(stretches));
     for (int k = 0; k < stretches; ++k) stretchCursors[k].next = int(int64_t{blocks} * k / stretches);
+    nextStretch.next = 0;
+    for (int block = 0; block < blocks; ++block) blockDone[block].store(false, std::memory_order_relaxed);
 #pragma omp parallel
     {
-        const int thread = omp_get_thread_num();
-        for (int i = 0; i < stretches; ++i) {
-            const int k = (thread + i) % stretches;
+        // The calling thread hands on the rows finished from the top, after
+        // each of its own blocks and then until the others finish theirs.
+        int finished = 0; // blocks from the first, as it last saw them
+        const auto handOn = [&] {
+            const int before = finished;
+            while (finished < blocks && blockDone[finished].load(std::memory_order_acquire)) ++finished;
+            if (finished > before) rowsReady(std::min(gridHeight, finished * rowsPerBlock));
+        };
+        const bool handsOn = omp_get_thread_num() == 0 && rowsReady;
+        const auto workOn = [&](int k) {
             const int end = int(int64_t{blocks} * (k + 1) / stretches);
-            for (int block; (block = stretchCursors[k].next.fetch_add(1, std::memory_order_relaxed)) < end;)
+            for (int block; (block = stretchCursors[k].next.fetch_add(1, std::memory_order_relaxed)) < end;) {
                 updateRows(scaledFrame, regionMask, settings, block * rowsPerBlock,
-                           std::min(gridHeight, (block + 1) * rowsPerBlock), thread);
+                           std::min(gridHeight, (block + 1) * rowsPerBlock));
+                blockDone[block].store(true, std::memory_order_release);
+                if (handsOn) handOn();
+            }
+        };
+        for (int k; (k = nextStretch.next.fetch_add(1, std::memory_order_relaxed)) < stretches;) workOn(k);
+        for (int k = 0; k < stretches; ++k) workOn(k);
+        while (handsOn && finished < blocks) {
+            _mm_pause();
+            handOn();
         }
     }
 }
 
 void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask,
-                                 const BackgroundSettings& settings, int firstRow, int endRow, int thread) {
+                                 const BackgroundSettings& settings, int firstRow, int endRow) {
     const float alpha = static_cast<float>(settings.alphaCoeff);
     const UpdateParams u{alpha, static_cast<float>(settings.pixelDeviation * settings.pixelDeviation),
                          1.0f / (alpha + 1.0f), settings.components};
@@ -738,7 +769,7 @@ void BackgroundModel::updateRows(const uint8_t* scaledFrame, const uint8_t* regi
             job.means[k] = store.meanRow(k, row);
         }
         updateRow(job, u);
-        runs.findRow(row, job.mask, job.frame, gridWidth, thread);
+        runs.findRow(row, job.mask, job.frame, gridWidth, row / rowsPerBlock);
     }
 }
 

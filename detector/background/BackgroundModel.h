@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct BackgroundSettings {
     double lightingChangeFraction;
     int32_t relearnRunLimit;
 };
+
+// Told how many rows of the mask, from the first, and of their runs are
+// final while the update still works on the others.
+using RowsReady = std::function<void(int rows)>;
 
 class BackgroundModel {
 public:
@@ -52,7 +57,14 @@ public:
     // above the fraction, but no more than settings.relearnRunLimit in a
     // row; after that the models learn as usual until a frame is at or below
     // the fraction again.
-    void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
+    //
+    // rowsReady, when given, is called on the calling thread while an OpenMP
+    // team updates the rows, each time more rows from the first are final,
+    // so that later stages can start on them; it must not throw. It is not
+    // called on one thread, nor while a change of light may still empty the
+    // mask: the rows are then final when update returns.
+    void update(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
+                const RowsReady& rowsReady = {});
 
     const uint8_t* mask() const { return motionMask.get(); }
     // The runs of motion of each row of the mask, with their grey sums.
@@ -67,7 +79,8 @@ public:
     void setModel(int64_t index, const PixelModel& pixelModel) { store.set(index, pixelModel); }
 
 private:
-    void learn(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
+    void learn(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
+               const RowsReady& rowsReady);
     // Defined with the relearning, in LightingChange.cpp.
     void relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
                                const BackgroundSettings& settings);
@@ -79,18 +92,21 @@ private:
     void emptyModels(const uint8_t* regionMask);
     void clearMask();
 
-    void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings);
-    // thread: the calling thread's number in its team, 0 outside one.
+    int blockCount() const;
+    void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
+                        const RowsReady& rowsReady);
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
-                    int firstRow, int endRow, int thread);
+                    int firstRow, int endRow);
 
     PixelModelStore store;
-    // The next block of rows of each thread's stretch in a parallel update,
-    // each on a cache line of its own.
+    // In a parallel update: the next stretch of rows to hand out, and the
+    // next block of rows of each stretch, each on a cache line of its own.
     struct alignas(64) StretchCursor {
         std::atomic<int> next{0};
     };
+    StretchCursor nextStretch;
     std::vector<StretchCursor> stretchCursors;
+    std::unique_ptr<std::atomic<bool>[]> blockDone; // per block of rows, in a parallel update
     std::unique_ptr<uint8_t[]> motionMask;
     MotionRuns runs;
     int gridWidth = 0;

@@ -52,7 +52,7 @@ void BackgroundModel::relearnIfLightChanged(const uint8_t* scaledFrame, const ui
     // picture only) the frame is learned into empty models, as the first
     // frame after clear() is; that marks no pixel as motion either.
     emptyModels(regionMask);
-    learn(scaledFrame, regionMask, settings);
+    learn(scaledFrame, regionMask, settings, {});
 }
 
 template <typename Visit>

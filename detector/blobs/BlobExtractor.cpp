@@ -61,19 +61,23 @@ std::unique_ptr<T[]> allocate(int64_t count) {
 
 // The per-blob arrays are written before they are read, for as many blobs
 // as a frame has; left uninitialised, their pages stay untouched (and take
-// no memory) beyond the most blobs any frame had.
+// no memory) beyond the most blobs any frame had. The lists of boxes get
+// their room for every blob now, so that the steps never allocate.
 BlobExtractor::BlobExtractor()
     : mergedBlobs(new Blob[maxBlobs]), firstPassBlobs(new Blob[maxBlobs]), labelTable(new Label[maxBlobs]),
-      grownBoxes(new GrownBox[maxBlobs]), cornerLabels(new Label[maxBlobs]), nextBoxOfRow(new int32_t[maxBlobs]) {}
+      grownBoxes(new GrownBox[maxBlobs]), boxListed(new bool[maxBlobs]), cornerLabels(new Label[maxBlobs]),
+      nextBoxOfRow(new int32_t[maxBlobs]) {
+    activeBoxes.reserve(maxBlobs);
+    activeSpans.reserve(maxBlobs);
+}
 
 void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
     release();
     try {
-        // A row has at most one run in every two columns; with this room the
-        // labelling never allocates.
         // A row has at most one stretch in every column; with this room the
         // labelling never allocates.
-        for (auto* segments : {&aboveSegments, &lineSegments}) segments->reserve(size_t(scaledWidth));
+        for (TwoRows* rows : {&firstPass, &covered})
+            for (auto* segments : {&rows->above, &rows->line}) segments->reserve(size_t(scaledWidth));
         firstBoxOfRow = allocate<int32_t>(scaledHeight);
         boxesEndingInRow = allocate<int32_t>(scaledHeight);
         maskRuns.resize(scaledHeight);
@@ -86,7 +90,8 @@ void BlobExtractor::resize(int scaledWidth, int scaledHeight) {
 }
 
 void BlobExtractor::release() {
-    for (auto* segments : {&aboveSegments, &lineSegments}) std::vector<Segment>().swap(*segments);
+    for (TwoRows* rows : {&firstPass, &covered})
+        for (auto* segments : {&rows->above, &rows->line}) std::vector<Segment>().swap(*segments);
     firstBoxOfRow.reset();
     boxesEndingInRow.reset();
     maskRuns.release();
@@ -106,30 +111,56 @@ const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8
     return extract(maskRuns, grey, limits);
 }
 
-const std::vector<Blob>& BlobExtractor::extract(const MotionRuns& runs, const uint8_t* grey,
-                                                const BlobLimits& limits) {
-    labelRuns(runs, grey);
+void BlobExtractor::start(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits) {
+    frameRuns = &runs;
+    frameGrey = grey;
+    frameLimits = limits;
+    blobCount = groupCount = 0;
+    firstPassRow = coveredRow = 1;
+    for (TwoRows* rows : {&firstPass, &covered}) {
+        rows->above.clear();
+        rows->line.clear();
+    }
+    activeBoxes.clear();
+    activeSpans.clear();
+    std::fill_n(firstBoxOfRow.get(), height, -1);
+    std::fill_n(boxesEndingInRow.get(), height, 0);
+}
+
+// A blob is complete once a row of the first pass goes by without a run
+// joining it, and its box is then listed; the covered area is labelled as
+// far down as the listed boxes allow.
+void BlobExtractor::rowsReady(int rows) {
+    for (const int end = std::min(rows, height); firstPassRow < end; ++firstPassRow) {
+        labelRunsOfRow(firstPassRow);
+        for (const Segment& segment : firstPass.line) // the row before
+            if (firstPassBlobs[segment.label].y1 < firstPassRow) listBox(segment.label);
+    }
+    labelCoveredRows(coveredRowsKnown());
+}
+
+const std::vector<Blob>& BlobExtractor::finish() {
+    rowsReady(height);
+    for (const Segment& segment : firstPass.above) listBox(segment.label); // the last row's blobs end with it
     if (blobCount == 0) {
         handedOver.clear();
         return handedOver;
     }
-    mergeGroups(labelCoveredArea(limits.growthMargin));
-    handOverBlobs(limits);
+    labelCoveredRows(height - 1);
+    mergeGroups();
+    handOverBlobs(frameLimits);
     return handedOver;
 }
 
 // The labels of a row are kept as the stretches that have one; a row
 // without motion has none, and neither has row 0.
-void BlobExtractor::labelRuns(const MotionRuns& runs, const uint8_t* grey) {
-    blobCount = 0;
-    aboveSegments.clear();
-    for (int row = 1; row < height; ++row) {
-        lineSegments.clear();
-        size_t above = 0;
-        for (const MotionRun* run = runs.begin(row); run != runs.end(row); ++run)
-            labelRun(*run, row, grey + size_t(row) * width, above);
-        std::swap(aboveSegments, lineSegments);
-    }
+void BlobExtractor::labelRunsOfRow(int row) {
+    firstPass.line.clear();
+    size_t above = 0;
+    const uint8_t* greyRow = frameGrey + size_t(row) * width;
+    for (const MotionRun* run = frameRuns->begin(row); run != frameRuns->end(row); ++run)
+        labelRun(*run, row, greyRow, above);
+    std::swap(firstPass.above, firstPass.line);
 }
 
 // A run's first pixel has no labelled left neighbour: it joins the blob
@@ -138,6 +169,7 @@ void BlobExtractor::labelRuns(const MotionRuns& runs, const uint8_t* grey) {
 // above, which the rest then joins. Joining from above sets only the
 // blob's last row; each pixel joined from the left widens the box.
 void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above) {
+    const std::vector<Segment>& aboveSegments = firstPass.above;
     const int first = run.first;
     const int last = run.last;
     while (above < aboveSegments.size() && aboveSegments[above].last < first) ++above;
@@ -151,6 +183,7 @@ void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyR
         blob = Blob{};
         blob.x0 = blob.x1 = first;
         blob.y0 = row;
+        boxListed[blobCount] = false;
         label = Label(blobCount++);
     } else if (hasAbove && aboveSegments[above].first <= last) {
         joined = aboveSegments[above].first;
@@ -162,54 +195,64 @@ void BlobExtractor::labelRun(const MotionRun& run, int row, const uint8_t* greyR
     blob.y1 = row;
     if (last > joined) blob.x1 = std::max(blob.x1, last);
     addRun(blob, joined, last, row, joined == first ? run.greySum : greySum(greyRow, joined, last));
-    lineSegments.push_back({joined, last, label});
+    firstPass.line.push_back({joined, last, label});
 }
 
-// The grown boxes are listed by their first row, and the rows are labelled
-// top to bottom keeping only the row above: a box enters the active list at
-// its first row and leaves it after its last; the row's covered columns are
-// the union of the active boxes' columns, worked out again only when the
-// list changes. A box's corner label is read when its first row is done;
-// mergeGroups resolves it through the table afterwards, as the table stands
-// at the end. A row's labels are kept as the stretches of one label, as the
-// first pass keeps its own, which it no longer needs.
-int BlobExtractor::labelCoveredArea(int growthMargin) {
-    std::fill_n(firstBoxOfRow.get(), height, -1);
-    std::fill_n(boxesEndingInRow.get(), height, 0);
-    for (int j = blobCount - 1; j >= 0; --j) {
-        const Blob& blob = firstPassBlobs[j];
-        const GrownBox box{std::max(blob.x0 - growthMargin, 1), std::min(blob.x1 + growthMargin, width - 1),
-                           std::max(blob.y0 - growthMargin, 1), std::min(blob.y1 + growthMargin, height - 1)};
-        grownBoxes[j] = box;
-        cornerLabels[j] = noLabel; // stays so for a box starting in the last row, which is never labelled
-        nextBoxOfRow[j] = firstBoxOfRow[box.y0];
-        firstBoxOfRow[box.y0] = j;
-        ++boxesEndingInRow[box.y1];
+// Lists a complete blob's grown box by its first row. The order of a row's
+// boxes does not matter: the active list orders them by first column, and
+// boxes with the same first column cover the same union in either order.
+void BlobExtractor::listBox(int32_t j) {
+    if (boxListed[j]) return;
+    boxListed[j] = true;
+    const Blob& blob = firstPassBlobs[j];
+    const int32_t margin = frameLimits.growthMargin;
+    const GrownBox box{std::max(blob.x0 - margin, 1), std::min(blob.x1 + margin, width - 1),
+                       std::max(blob.y0 - margin, 1), std::min(blob.y1 + margin, height - 1)};
+    grownBoxes[j] = box;
+    cornerLabels[j] = noLabel; // stays so for a box starting in the last row, which is never labelled
+    nextBoxOfRow[j] = firstBoxOfRow[box.y0];
+    firstBoxOfRow[box.y0] = j;
+    ++boxesEndingInRow[box.y1];
+}
+
+// The rows above the first row that a blob still incomplete, or one not
+// yet started, could reach once grown: there every box is listed. A blob
+// not started yet begins below the rows the first pass has seen.
+int BlobExtractor::coveredRowsKnown() const {
+    int32_t firstOpen = firstPassRow;
+    for (const Segment& segment : firstPass.above) firstOpen = std::min(firstOpen, firstPassBlobs[segment.label].y0);
+    return std::max(firstOpen - frameLimits.growthMargin, 1);
+}
+
+void BlobExtractor::labelCoveredRows(int endRow) {
+    for (; coveredRow < endRow; ++coveredRow) labelCoveredRow(coveredRow);
+}
+
+// The rows are labelled top to bottom keeping only the row above: a box
+// enters the active list at its first row and leaves it after its last; the
+// row's covered columns are the union of the active boxes' columns, worked
+// out again only when the list changes. A box's corner label is read when
+// its first row is done; mergeGroups resolves it through the table
+// afterwards, as the table stands at the end. A row's labels are kept as
+// the stretches of one label.
+void BlobExtractor::labelCoveredRow(int y) {
+    bool boxesChanged = boxesEndingInRow[y - 1] > 0;
+    if (boxesChanged)
+        activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
+                                         [&](int32_t j) { return grownBoxes[j].y1 == y - 1; }),
+                          activeBoxes.end());
+    for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) {
+        const auto place = std::upper_bound(activeBoxes.begin(), activeBoxes.end(), grownBoxes[j].x0,
+                                            [&](int32_t x0, int32_t k) { return x0 < grownBoxes[k].x0; });
+        activeBoxes.insert(place, j);
+        boxesChanged = true;
     }
-    activeBoxes.clear();
-    activeSpans.clear();
-    aboveSegments.clear();
-    int next = 0;
-    for (int y = 1; y < height - 1; ++y) {
-        bool boxesChanged = boxesEndingInRow[y - 1] > 0;
-        if (boxesChanged)
-            activeBoxes.erase(std::remove_if(activeBoxes.begin(), activeBoxes.end(),
-                                             [&](int32_t j) { return grownBoxes[j].y1 == y - 1; }),
-                              activeBoxes.end());
-        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) {
-            const auto place = std::upper_bound(activeBoxes.begin(), activeBoxes.end(), grownBoxes[j].x0,
-                                                [&](int32_t x0, int32_t k) { return x0 < grownBoxes[k].x0; });
-            activeBoxes.insert(place, j);
-            boxesChanged = true;
-        }
-        if (boxesChanged) findActiveSpans();
-        lineSegments.clear();
-        labelLine(next);
-        // The border column is never labelled, so a corner there reads no label.
-        for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = lineLabelAt(grownBoxes[j].x0);
-        std::swap(aboveSegments, lineSegments);
-    }
-    return next;
+    if (boxesChanged) findActiveSpans();
+    covered.line.clear();
+    labelLine();
+    // The border column is never labelled, so a corner there reads no label.
+    for (int32_t j = firstBoxOfRow[y]; j >= 0; j = nextBoxOfRow[j]) cornerLabels[j] = lineLabelAt(grownBoxes[j].x0);
+    std::swap(covered.above, covered.line);
 }
 
 // The columns the active boxes cover, left to right, within the labelled
@@ -265,21 +308,21 @@ private:
 // whose table entry it set to the smallest one's. So each takes the label
 // on its left and changes nothing in the table: the stretch is filled at
 // once, and only the pixels where the row above changes are looked at.
-void BlobExtractor::labelLine(int& next) {
-    StretchReader<std::vector<Segment>> behind(aboveSegments); // at the column left of the pixel
+void BlobExtractor::labelLine() {
+    StretchReader<std::vector<Segment>> behind(covered.above); // at the column left of the pixel
     for (const Span& span : activeSpans) {
         for (int column = span.first; column <= span.last;) {
             StretchReader ahead = behind;
-            const Label left = column > span.first ? lineSegments.back().label : noLabel;
+            const Label left = column > span.first ? covered.line.back().label : noLabel;
             const Label neighbours[4] = {left, behind.labelAt(column - 1), ahead.labelAt(column),
                                          ahead.labelAt(column + 1)};
-            appendStretch(column, labelPixel(neighbours, next));
+            appendStretch(column, labelPixel(neighbours));
             if (neighbours[3] != neighbours[2]) {
                 ++column;
                 continue;
             }
             const int change = int(std::min<int64_t>(int64_t{ahead.lastOfSame(column + 1)} + 1, span.last + 2));
-            lineSegments.back().last = std::max(lineSegments.back().last, change - 2);
+            covered.line.back().last = std::max(covered.line.back().last, change - 2);
             column = change - 1;
         }
     }
@@ -287,31 +330,31 @@ void BlobExtractor::labelLine(int& next) {
 
 // Adds one pixel's label to the row, joining the stretch on its left.
 void BlobExtractor::appendStretch(int column, Label label) {
-    if (!lineSegments.empty() && lineSegments.back().last == column - 1 && lineSegments.back().label == label)
-        lineSegments.back().last = column;
+    if (!covered.line.empty() && covered.line.back().last == column - 1 && covered.line.back().label == label)
+        covered.line.back().last = column;
     else
-        lineSegments.push_back({column, column, label});
+        covered.line.push_back({column, column, label});
 }
 
 // The label the row being labelled has at column x, if any.
 BlobExtractor::Label BlobExtractor::lineLabelAt(int x) const {
-    const auto after = std::upper_bound(lineSegments.begin(), lineSegments.end(), x,
+    const auto after = std::upper_bound(covered.line.begin(), covered.line.end(), x,
                                         [](int column, const Segment& s) { return column < s.first; });
-    return after != lineSegments.begin() && std::prev(after)->last >= x ? std::prev(after)->label : noLabel;
+    return after != covered.line.begin() && std::prev(after)->last >= x ? std::prev(after)->label : noLabel;
 }
 
 // A pixel takes the smallest label among its four labelled neighbours
 // (left, above left, above, above right) and points their table entries at
 // that label's; the smallest one's own entry is only set to itself, so it
 // is read once. Without a labelled neighbour it takes a new label.
-BlobExtractor::Label BlobExtractor::labelPixel(const Label (&neighbours)[4], int& next) {
+BlobExtractor::Label BlobExtractor::labelPixel(const Label (&neighbours)[4]) {
     // Read unsigned, no label (-1) comes after every label.
     const auto order = [](Label label) { return uint16_t(label); };
     const Label smallest = std::min({neighbours[0], neighbours[1], neighbours[2], neighbours[3]},
                                     [&](Label a, Label b) { return order(a) < order(b); });
     if (smallest == noLabel) {
-        labelTable[next] = Label(next);
-        return Label(next++);
+        labelTable[groupCount] = Label(groupCount);
+        return Label(groupCount++);
     }
     const Label group = labelTable[smallest];
     for (Label label : neighbours)
@@ -319,7 +362,7 @@ BlobExtractor::Label BlobExtractor::labelPixel(const Label (&neighbours)[4], int
     return smallest;
 }
 
-void BlobExtractor::mergeGroups(int groupCount) {
+void BlobExtractor::mergeGroups() {
     std::fill_n(mergedBlobs.get(), blobCount, Blob{});
     // With no growth margin a box starting in the last row or column has its
     // corner outside the labelled area; such a blob becomes a group of its

@@ -16,6 +16,12 @@
 // the row above changes label are looked at one by one; the corner labels
 // are noted on the way.
 //
+// Both passes can follow the rows as another stage finishes them (see
+// rowsReady): a first-pass blob is complete, and its grown box known, once
+// a row goes by without a run joining it, and the covered area is labelled
+// down to the first row that a box not yet known could reach. The results
+// do not depend on how the rows come.
+//
 // Row 0 and column 0 are never labelled, and the covered-area labelling
 // visits neither the last row nor the last column. The union deliberately
 // does not follow chains of redirected labels, so some touching groups stay
@@ -61,7 +67,20 @@ public:
                                      const uint8_t* rowsWithMotion = nullptr);
     // The same from the runs of the mask, found beforehand: grey is read
     // only when a run is cut short by the first-pass cap.
-    const std::vector<Blob>& extract(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits);
+    const std::vector<Blob>& extract(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits) {
+        start(runs, grey, limits);
+        return finish();
+    }
+
+    // The same in steps, so that the work can follow the rows as another
+    // stage finds them: start() takes runs and grey, which must stay in place
+    // until finish(); rowsReady(n) says that rows 0..n-1 of both are final,
+    // and does the work they allow; finish() does the rest once every row is
+    // final, and gives exactly what extract() gives. rowsReady neither
+    // allocates nor throws, so it may run inside a parallel region.
+    void start(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits);
+    void rowsReady(int rows);
+    const std::vector<Blob>& finish();
 
     const std::vector<Blob>& blobs() const { return handedOver; }
     void clear() { handedOver.clear(); }
@@ -82,29 +101,40 @@ private:
         int32_t first, last;
     };
 
-    void labelRuns(const MotionRuns& runs, const uint8_t* grey);
+    void labelRunsOfRow(int row);
     void labelRun(const MotionRun& run, int row, const uint8_t* greyRow, size_t& above);
-    int labelCoveredArea(int growthMargin); // returns the number of group labels
+    void listBox(int32_t blob);
+    int coveredRowsKnown() const;
+    void labelCoveredRows(int endRow);
+    void labelCoveredRow(int y);
     void findActiveSpans();
-    void labelLine(int& next);
-    Label labelPixel(const Label (&neighbours)[4], int& next);
+    void labelLine();
+    Label labelPixel(const Label (&neighbours)[4]);
     void appendStretch(int column, Label label);
     Label lineLabelAt(int x) const;
-    void mergeGroups(int groupCount);
+    void mergeGroups();
     void handOverBlobs(const BlobLimits& limits);
 
     int32_t width = 0;
     int32_t height = 0;
-    int32_t blobCount = 0; // first-pass blobs of the current frame
+    // The frame in progress, between start() and finish().
+    const MotionRuns* frameRuns = nullptr;
+    const uint8_t* frameGrey = nullptr;
+    BlobLimits frameLimits{};
+    int32_t blobCount = 0;    // first-pass blobs so far
+    int32_t firstPassRow = 1; // the next row of the first pass
+    int32_t coveredRow = 1;   // the next row of the covered area
+    int32_t groupCount = 0;   // group labels so far
     std::unique_ptr<Blob[]> mergedBlobs;
     std::unique_ptr<Blob[]> firstPassBlobs;
     std::unique_ptr<Label[]> labelTable;
-    // Per first-pass blob: its grown box and the group label found at the
-    // box's top-left corner.
+    // Per first-pass blob: its grown box, listed once the blob is complete,
+    // and the group label found at the box's top-left corner.
     struct GrownBox {
         int32_t x0, x1, y0, y1;
     };
     std::unique_ptr<GrownBox[]> grownBoxes;
+    std::unique_ptr<bool[]> boxListed;
     std::unique_ptr<Label[]> cornerLabels;
     // Boxes by their first row: the first box of each row, then a chain;
     // and how many boxes have their last row in each row.
@@ -113,11 +143,12 @@ private:
     std::unique_ptr<int32_t[]> boxesEndingInRow;
     std::vector<int32_t> activeBoxes; // boxes covering the row being labelled, by first column
     std::vector<Span> activeSpans;    // the columns they cover, left to right
-    // The labels of the row above and of the row being labelled, first of
-    // the first pass, then of the covered area: the stretches that have one,
-    // left to right.
-    std::vector<Segment> aboveSegments;
-    std::vector<Segment> lineSegments;
+    // The labels of the row above and of the row being labelled: the
+    // stretches that have one, left to right; for each of the two passes.
+    struct TwoRows {
+        std::vector<Segment> above, line;
+    };
+    TwoRows firstPass, covered;
     std::vector<Blob> handedOver;
     MotionRuns maskRuns; // the runs of a mask given as bytes
 };

@@ -43,7 +43,7 @@ void MotionRuns::resize(int height) {
     release();
     try {
         rows.reset(new RowRuns[size_t(height)]());
-        byWriter.resize(1); // a row without runs points at the first list
+        byList.resize(1); // a row without runs points at the first list
     } catch (...) {
         release();
         throw;
@@ -54,28 +54,28 @@ void MotionRuns::resize(int height) {
 void MotionRuns::release() {
     rows.reset();
     rowCount = 0;
-    std::vector<WriterRuns>().swap(byWriter);
+    std::vector<ListRuns>().swap(byList);
 }
 
 void MotionRuns::clear() {
     std::fill_n(rows.get(), rowCount, RowRuns{});
-    for (WriterRuns& writer : byWriter) writer.runs.clear();
+    for (ListRuns& list : byList) list.runs.clear();
 }
 
-void MotionRuns::startFrame(int writers) {
-    if (int(byWriter.size()) < writers) byWriter.resize(size_t(writers));
-    for (WriterRuns& writer : byWriter) writer.runs.clear();
+void MotionRuns::startFrame(int lists) {
+    if (int(byList.size()) < lists) byList.resize(size_t(lists));
+    for (ListRuns& list : byList) list.runs.clear();
 }
 
-void MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer) {
-    std::vector<MotionRun>& runs = byWriter[size_t(writer)].runs;
+void MotionRuns::findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int list) {
+    std::vector<MotionRun>& runs = byList[size_t(list)].runs;
     const size_t offset = runs.size();
     for (int first = nextMotion(maskRow, 1, width); first < width;) {
         const int end = nextStill(maskRow, first + 1, width);
         runs.push_back({uint16_t(first), uint16_t(end - 1), greySum(greyRow, first, end - 1)});
         first = nextMotion(maskRow, end, width);
     }
-    rows[row] = {uint32_t(writer), uint32_t(offset), uint32_t(runs.size() - offset)};
+    rows[row] = {uint32_t(list), uint32_t(offset), uint32_t(runs.size() - offset)};
 }
 
 } // namespace motion

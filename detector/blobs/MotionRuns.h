@@ -30,35 +30,37 @@ public:
     // Every row without runs.
     void clear();
 
-    // Forgets the runs found so far and takes up to this many writers: each
-    // finds rows on a thread of its own, at the same time as the others.
+    // Forgets the runs found so far and makes this many lists: rows are
+    // found into a list by one thread at a time, while other threads fill
+    // other lists. A list stays where it is once its rows are found, so
+    // that another thread may read them while other lists still fill.
     // Every row is to be found or cleared again afterwards.
-    void startFrame(int writers);
+    void startFrame(int lists);
     // Finds the runs of one row in columns 1 to width-1 (column 0 is never
-    // part of a blob) and keeps them with the writer's.
-    void findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int writer);
+    // part of a blob) and keeps them in the given list.
+    void findRow(int row, const uint8_t* maskRow, const uint8_t* greyRow, int width, int list);
     void clearRow(int row) { rows[row] = RowRuns{}; }
 
     // The runs of a row, left to right.
-    const MotionRun* begin(int row) const { return byWriter[rows[row].writer].runs.data() + rows[row].offset; }
+    const MotionRun* begin(int row) const { return byList[rows[row].list].runs.data() + rows[row].offset; }
     const MotionRun* end(int row) const { return begin(row) + rows[row].count; }
 
 private:
-    // Where a row's runs are: in which writer's list, from where, how many.
+    // Where a row's runs are: in which list, from where, how many.
     struct RowRuns {
-        uint32_t writer;
+        uint32_t list;
         uint32_t offset;
         uint32_t count;
     };
     std::unique_ptr<RowRuns[]> rows;
     int rowCount = 0;
-    // Each writer's runs, in the order it found its rows; a list keeps its
+    // Each list's runs, in the order its rows were found; a list keeps its
     // room from frame to frame. Each list on a cache line of its own, so
-    // that writers adding runs at the same time do not contend for it.
-    struct alignas(64) WriterRuns {
+    // that threads adding runs at the same time do not contend for it.
+    struct alignas(64) ListRuns {
         std::vector<MotionRun> runs;
     };
-    std::vector<WriterRuns> byWriter;
+    std::vector<ListRuns> byList;
 };
 
 } // namespace motion
