@@ -54,6 +54,19 @@ protected:
         EXPECT_EQ(&blobs, &extractor.blobs());
         return blobs;
     }
+    // The same in steps, the rows handed over a random number at a time as
+    // the background update hands them on: boxes listed and rows labelled
+    // early must give the same blobs.
+    const std::vector<Blob>& extractInSteps(int height, std::mt19937& rng) {
+        runs.resize(height);
+        runs.startFrame(1);
+        for (int y = 0; y < height; ++y) runs.findRow(y, &mask[size_t(y) * w], &grey[size_t(y) * w], w, 0);
+        extractor.start(runs, grey.data(), limits);
+        std::uniform_int_distribution<int> step(0, 4);
+        for (int ready = 0; ready < height; ready += step(rng)) extractor.rowsReady(ready);
+        return extractor.finish();
+    }
+    MotionRuns runs;
 };
 
 void expectBox(const Blob& b, int x0, int y0, int x1, int y1) {
@@ -386,16 +399,7 @@ TEST_F(BlobExtraction, MatchesTheWholeImageReferenceOnRandomMasks) {
                 ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << how << " scene " << scene << ", blob " << i;
         };
         expectWanted(extractor.extract(mask.data(), grey.data(), limits, scene % 2 ? rows.data() : nullptr), "whole");
-        // In steps, as rows come from the background update: boxes listed
-        // and rows labelled early must give the same blobs.
-        MotionRuns runs;
-        runs.resize(height);
-        runs.startFrame(1);
-        for (int row = 0; row < height; ++row)
-            runs.findRow(row, &mask[size_t(row) * width], &grey[size_t(row) * width], width, 0);
-        extractor.start(runs, grey.data(), limits);
-        for (int ready = 0; ready < height; ready += uniform(0, 4)) extractor.rowsReady(ready);
-        expectWanted(extractor.finish(), "stepwise");
+        expectWanted(extractInSteps(height, rng), "stepwise");
     }
 }
 
@@ -411,10 +415,12 @@ TEST_F(BlobExtraction, MatchesTheWholeImageReferenceOnLargeAndCrowdedScenes) {
         for (int margin : {0, 3}) {
             limits.growthMargin = margin;
             const std::vector<Blob> want = referenceBlobs(mask, grey, width, height, limits);
-            const std::vector<Blob>& got = extract();
-            ASSERT_EQ(got.size(), want.size()) << scene << ", margin " << margin;
-            for (size_t i = 0; i < want.size(); ++i)
-                ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << scene << ", blob " << i;
+            for (const bool inSteps : {false, true}) {
+                const std::vector<Blob>& got = inSteps ? extractInSteps(height, rng) : extract();
+                ASSERT_EQ(got.size(), want.size()) << scene << ", margin " << margin << ", in steps " << inSteps;
+                for (size_t i = 0; i < want.size(); ++i)
+                    ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << scene << ", blob " << i;
+            }
         }
     };
 
