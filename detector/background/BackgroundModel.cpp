@@ -632,8 +632,15 @@ bool selectBackgroundKernel(BackgroundKernel kernel) {
     return true;
 }
 
+namespace {
+
 // Rows are updated, and their runs listed, a block at a time.
 constexpr int rowsPerBlock = 8;
+
+// A block of rows in a parallel update: not taken yet, being updated, done.
+enum BlockState : uint8_t { freeBlock, takenBlock, doneBlock };
+
+} // namespace
 
 void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
     release();
@@ -641,7 +648,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
         store.allocate(scaledWidth, scaledHeight);
         motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
         runs.resize(scaledHeight);
-        blockDone.reset(new std::atomic<bool>[size_t(scaledHeight / rowsPerBlock + 1)]);
+        blockState.reset(new std::atomic<uint8_t>[size_t(scaledHeight / rowsPerBlock + 1)]);
     } catch (...) {
         release();
         throw;
@@ -654,7 +661,7 @@ void BackgroundModel::release() {
     store.release();
     motionMask.reset();
     runs.release();
-    blockDone.reset();
+    blockState.reset();
     gridWidth = gridHeight = 0;
 }
 
@@ -703,19 +710,19 @@ void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* 
                                      const BackgroundSettings& settings, const RowsReady& rowsReady) {
     // The rows are cut into four stretches per thread, handed out in order
     // as threads come free; a thread works through its stretch's blocks from
-    // the top, and once no stretch is left it helps with the blocks left in
-    // the others. Threads taking turns on neighbouring blocks took a third
-    // more time each (every core's prefetching ran into rows the other core
-    // was writing); a stretch apart they do not meet. The first stretches
-    // are done early, so the rows handed on follow the work closely. A
-    // thread that starts late, or shares its core with other work, ends up
-    // with less work instead of holding up the others.
+    // the top, and once no stretch is left it helps with the others, from
+    // their bottom up, until it meets their owners. Threads taking turns on
+    // neighbouring blocks took a third more time each (every core's
+    // prefetching ran into rows the other core was writing); this way they
+    // stay a stretch apart until they meet. The first stretches are done
+    // early, so the rows handed on follow the work closely. A thread that
+    // starts late, or shares its core with other work, ends up with less
+    // work instead of holding up the others.
     const int blocks = blockCount();
     const int stretches = std::max(1, std::min(blocks, 4 * omp_get_max_threads()));
-    if (int(stretchCursors.size()) < stretches) stretchCursors = std::vector<StretchCursor>(size_t(stretches));
-    for (int k = 0; k < stretches; ++k) stretchCursors[k].next = int(int64_t{blocks} * k / stretches);
-    nextStretch.next = 0;
-    for (int block = 0; block < blocks; ++block) blockDone[block].store(false, std::memory_order_relaxed);
+    const auto stretchStart = [&](int k) { return int(int64_t{blocks} * k / stretches); };
+    nextStretch.store(0, std::memory_order_relaxed);
+    for (int block = 0; block < blocks; ++block) blockState[block].store(freeBlock, std::memory_order_relaxed);
 #pragma omp parallel
     {
         // The calling thread hands on the rows finished from the top, after
@@ -723,21 +730,24 @@ void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* 
         int finished = 0; // blocks from the first, as it last saw them
         const auto handOn = [&] {
             const int before = finished;
-            while (finished < blocks && blockDone[finished].load(std::memory_order_acquire)) ++finished;
+            while (finished < blocks && blockState[finished].load(std::memory_order_acquire) == doneBlock) ++finished;
             if (finished > before) rowsReady(std::min(gridHeight, finished * rowsPerBlock));
         };
         const bool handsOn = omp_get_thread_num() == 0 && rowsReady;
-        const auto workOn = [&](int k) {
-            const int end = int(int64_t{blocks} * (k + 1) / stretches);
-            for (int block; (block = stretchCursors[k].next.fetch_add(1, std::memory_order_relaxed)) < end;) {
-                updateRows(scaledFrame, regionMask, settings, block * rowsPerBlock,
-                           std::min(gridHeight, (block + 1) * rowsPerBlock));
-                blockDone[block].store(true, std::memory_order_release);
-                if (handsOn) handOn();
-            }
+        const auto take = [&](int block) {
+            uint8_t expected = freeBlock;
+            return blockState[block].compare_exchange_strong(expected, takenBlock, std::memory_order_relaxed);
         };
-        for (int k; (k = nextStretch.next.fetch_add(1, std::memory_order_relaxed)) < stretches;) workOn(k);
-        for (int k = 0; k < stretches; ++k) workOn(k);
+        const auto update = [&](int block) {
+            updateRows(scaledFrame, regionMask, settings, block * rowsPerBlock,
+                       std::min(gridHeight, (block + 1) * rowsPerBlock));
+            blockState[block].store(doneBlock, std::memory_order_release);
+            if (handsOn) handOn();
+        };
+        for (int k; (k = nextStretch.fetch_add(1, std::memory_order_relaxed)) < stretches;)
+            for (int block = stretchStart(k); block < stretchStart(k + 1) && take(block); ++block) update(block);
+        for (int k = 0; k < stretches; ++k)
+            for (int block = stretchStart(k + 1) - 1; block >= stretchStart(k) && take(block); --block) update(block);
         while (handsOn && finished < blocks) {
             _mm_pause();
             handOn();

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace motion {
 
@@ -99,14 +98,10 @@ private:
                     int firstRow, int endRow);
 
     PixelModelStore store;
-    // In a parallel update: the next stretch of rows to hand out, and the
-    // next block of rows of each stretch, each on a cache line of its own.
-    struct alignas(64) StretchCursor {
-        std::atomic<int> next{0};
-    };
-    StretchCursor nextStretch;
-    std::vector<StretchCursor> stretchCursors;
-    std::unique_ptr<std::atomic<bool>[]> blockDone; // per block of rows, in a parallel update
+    // In a parallel update: the next stretch of rows to hand out, on a cache
+    // line of its own, and the state of each block of rows.
+    alignas(64) std::atomic<int> nextStretch{0};
+    std::unique_ptr<std::atomic<uint8_t>[]> blockState;
     std::unique_ptr<uint8_t[]> motionMask;
     MotionRuns runs;
     int gridWidth = 0;
