@@ -40,7 +40,6 @@ namespace motion {
 namespace {
 
 constexpr int groupLanes = PixelModelStore::lanes;
-constexpr float matchFactor = 6.25f;     // 2.5 standard deviations, squared
 constexpr float backgroundWeight = 0.7f; // weight share that counts as background
 
 // Vector types and lane-mask helpers for W lanes. Masks hold -1 (true) or 0.

@@ -21,6 +21,23 @@ int64_t countNonZero(const uint8_t* bytes, int64_t count) {
     return found;
 }
 
+// Slot k of the pixel at (row, column): its weight and variance, and its mean.
+const PixelModelStore::RankGroup& ranksOf(const PixelModelStore& store, int k, int row, int column) {
+    return store.rankRow(k, row)[column / PixelModelStore::lanes];
+}
+
+float weightOf(const PixelModelStore& store, int k, int row, int column) {
+    return ranksOf(store, k, row, column).weight[column % PixelModelStore::lanes];
+}
+
+float varianceOf(const PixelModelStore& store, int k, int row, int column) {
+    return ranksOf(store, k, row, column).variance[column % PixelModelStore::lanes];
+}
+
+float& meanOf(const PixelModelStore& store, int k, int row, int column) {
+    return store.meanRow(k, row)[column];
+}
+
 } // namespace
 
 void BackgroundModel::relearnIfLightChanged(const uint8_t* scaledFrame, const uint8_t* regionMask,
@@ -67,8 +84,7 @@ void BackgroundModel::forEachWatched(const uint8_t* regionMask, Visit visit) con
 // The first component is the background a pixel most probably shows.
 bool BackgroundModel::fitToneCurve(const uint8_t* scaledFrame, const uint8_t* regionMask, ToneCurve& curve) const {
     forEachWatched(regionMask, [&](int row, int column, int64_t index) {
-        if (store.rankRow(0, row)[column / PixelModelStore::lanes].weight[column % PixelModelStore::lanes] > 0.0f)
-            curve.add(store.meanRow(0, row)[column], scaledFrame[index]);
+        if (weightOf(store, 0, row, column) > 0.0f) curve.add(meanOf(store, 0, row, column), scaledFrame[index]);
     });
     return curve.fit();
 }
@@ -79,9 +95,8 @@ int64_t BackgroundModel::unexplainedCount(const uint8_t* scaledFrame, const uint
                                           const ToneCurve& curve) const {
     int64_t count = 0;
     forEachWatched(regionMask, [&](int row, int column, int64_t index) {
-        const PixelModelStore::RankGroup& ranks = store.rankRow(0, row)[column / PixelModelStore::lanes];
-        const float d = float(scaledFrame[index]) - curve.map(store.meanRow(0, row)[column]);
-        count += !(ranks.variance[column % PixelModelStore::lanes] * 6.25f > d * d);
+        const float d = float(scaledFrame[index]) - curve.map(meanOf(store, 0, row, column));
+        count += !(varianceOf(store, 0, row, column) * matchFactor > d * d);
     });
     return count;
 }
@@ -91,8 +106,8 @@ int64_t BackgroundModel::unexplainedCount(const uint8_t* scaledFrame, const uint
 void BackgroundModel::moveModels(const ToneCurve& curve, const uint8_t* regionMask, int components) {
     forEachWatched(regionMask, [&](int row, int column, int64_t) {
         for (int k = 0; k < components; ++k)
-            if (store.rankRow(k, row)[column / PixelModelStore::lanes].weight[column % PixelModelStore::lanes] != 0.0f) {
-                float& mean = store.meanRow(k, row)[column];
+            if (weightOf(store, k, row, column) != 0.0f) {
+                float& mean = meanOf(store, k, row, column);
                 mean = curve.map(mean);
             }
     });

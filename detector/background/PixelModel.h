@@ -13,6 +13,10 @@ struct GaussianComponent {
     float fitness; // weight / variance (0 when both are 0): the ranking key
 };
 
+// A value matches a component when its squared distance from the mean is
+// below this many variances (2.5 standard deviations, squared).
+constexpr float matchFactor = 6.25f;
+
 // Components ranked most probable background first. All zero is the valid
 // empty state.
 struct PixelModel {

@@ -98,15 +98,11 @@ void BlobExtractor::release() {
     width = height = 0;
 }
 
-const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
-                                                const uint8_t* rowsWithMotion) {
+const std::vector<Blob>& BlobExtractor::extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits) {
     maskRuns.startFrame(1);
     for (int row = 1; row < height; ++row) {
         const size_t offset = size_t(row) * width;
-        if (rowsWithMotion && !rowsWithMotion[row])
-            maskRuns.clearRow(row);
-        else
-            maskRuns.findRow(row, mask + offset, grey + offset, width, 0);
+        maskRuns.findRow(row, mask + offset, grey + offset, width, 0);
     }
     return extract(maskRuns, grey, limits);
 }

@@ -60,11 +60,8 @@ public:
 
     // The blobs of the mask (255: motion) whose size lies within the limits,
     // with intensities from the scaled grey frame; both cover the grid given
-    // to resize. rowsWithMotion, when not null, holds a byte per row, 0 for a
-    // row without motion, which is then not read. The result stays valid
-    // until the next call.
-    const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits,
-                                     const uint8_t* rowsWithMotion = nullptr);
+    // to resize. The result stays valid until the next call.
+    const std::vector<Blob>& extract(const uint8_t* mask, const uint8_t* grey, const BlobLimits& limits);
     // The same from the runs of the mask, found beforehand: grey is read
     // only when a run is cut short by the first-pass cap.
     const std::vector<Blob>& extract(const MotionRuns& runs, const uint8_t* grey, const BlobLimits& limits) {
