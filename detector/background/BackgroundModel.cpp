@@ -636,6 +636,10 @@ namespace {
 // Rows are updated, and their runs listed, a block at a time.
 constexpr int rowsPerBlock = 8;
 
+int blocksOf(int rows) {
+    return (rows + rowsPerBlock - 1) / rowsPerBlock;
+}
+
 // A block of rows in a parallel update: not taken yet, being updated, done.
 enum BlockState : uint8_t { freeBlock, takenBlock, doneBlock };
 
@@ -647,7 +651,7 @@ void BackgroundModel::resize(int scaledWidth, int scaledHeight) {
         store.allocate(scaledWidth, scaledHeight);
         motionMask.reset(new uint8_t[size_t(int64_t{scaledWidth} * scaledHeight)]());
         runs.resize(scaledHeight);
-        blockState.reset(new std::atomic<uint8_t>[size_t(scaledHeight / rowsPerBlock + 1)]);
+        blockState.reset(new std::atomic<uint8_t>[size_t(blocksOf(scaledHeight))]);
     } catch (...) {
         release();
         throw;
@@ -694,15 +698,11 @@ void BackgroundModel::learn(const uint8_t* scaledFrame, const uint8_t* regionMas
     // below any rate that learns).
     if (store.reserve(settings.components, static_cast<float>(settings.alphaCoeff), settings.threads != 1))
         run.components = 1;
-    runs.startFrame(blockCount());
+    runs.startFrame(blocksOf(gridHeight));
     if (run.threads == 1)
         updateRows(scaledFrame, regionMask, run, 0, gridHeight);
     else
         updateParallel(scaledFrame, regionMask, run, rowsReady);
-}
-
-int BackgroundModel::blockCount() const {
-    return (gridHeight + rowsPerBlock - 1) / rowsPerBlock;
 }
 
 void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask,
@@ -717,7 +717,7 @@ void BackgroundModel::updateParallel(const uint8_t* scaledFrame, const uint8_t* 
     // early, so the rows handed on follow the work closely. A thread that
     // starts late, or shares its core with other work, ends up with less
     // work instead of holding up the others.
-    const int blocks = blockCount();
+    const int blocks = blocksOf(gridHeight);
     const int stretches = std::max(1, std::min(blocks, 4 * omp_get_max_threads()));
     const auto stretchStart = [&](int k) { return int(int64_t{blocks} * k / stretches); };
     nextStretch.store(0, std::memory_order_relaxed);

@@ -91,7 +91,6 @@ private:
     void emptyModels(const uint8_t* regionMask);
     void clearMask();
 
-    int blockCount() const;
     void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
                         const RowsReady& rowsReady);
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,

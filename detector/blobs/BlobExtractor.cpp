@@ -144,7 +144,7 @@ const std::vector<Blob>& BlobExtractor::finish() {
     }
     labelCoveredRows(height - 1);
     mergeGroups();
-    handOverBlobs(frameLimits);
+    handOverBlobs();
     return handedOver;
 }
 
@@ -379,7 +379,8 @@ void BlobExtractor::mergeGroups() {
     }
 }
 
-void BlobExtractor::handOverBlobs(const BlobLimits& limits) {
+void BlobExtractor::handOverBlobs() {
+    const BlobLimits& limits = frameLimits;
     handedOver.clear();
     for (int k = 0; k < blobCount; ++k) {
         Blob blob = mergedBlobs[k];

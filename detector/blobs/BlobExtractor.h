@@ -110,7 +110,7 @@ private:
     void appendStretch(int column, Label label);
     Label lineLabelAt(int x) const;
     void mergeGroups();
-    void handOverBlobs(const BlobLimits& limits);
+    void handOverBlobs();
 
     int32_t width = 0;
     int32_t height = 0;

@@ -12,6 +12,15 @@ using namespace motion;
 
 namespace {
 
+// The same blobs, bit for bit, in the same order.
+::testing::AssertionResult sameBlobs(const std::vector<Blob>& got, const std::vector<Blob>& want) {
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << got.size() << " blobs instead of " << want.size();
+    for (size_t i = 0; i < want.size(); ++i)
+        if (std::memcmp(&got[i], &want[i], sizeof(Blob)) != 0) return ::testing::AssertionFailure() << "blob " << i;
+    return ::testing::AssertionSuccess();
+}
+
 class BlobExtraction : public ::testing::Test {
 protected:
     BlobExtractor extractor;
@@ -283,8 +292,7 @@ TEST_F(BlobExtraction, NothingOfAnEarlierFrameLeaksIntoTheNext) {
         const BlobLimits freshLimits{1, 128, 1, 128, distance / 2};
         const std::vector<Blob> expected = fresh.extract(second.data(), grey.data(), freshLimits);
         const std::vector<Blob> got = extractor.extract(second.data(), grey.data(), limits);
-        ASSERT_EQ(got.size(), expected.size()) << "distance " << distance;
-        for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(std::memcmp(&got[k], &expected[k], sizeof(Blob)), 0);
+        EXPECT_TRUE(sameBlobs(got, expected)) << "distance " << distance;
     }
 }
 
@@ -390,13 +398,8 @@ TEST_F(BlobExtraction, MatchesTheWholeImageReferenceOnRandomMasks) {
         if (scene % 3 == 1) limits.minWidth = limits.minHeight = 3;
         limits.growthMargin = uniform(0, 6);
         const std::vector<Blob> want = referenceBlobs(mask, grey, width, height, limits);
-        const auto expectWanted = [&](const std::vector<Blob>& got, const char* how) {
-            ASSERT_EQ(got.size(), want.size()) << how << " scene " << scene;
-            for (size_t i = 0; i < want.size(); ++i)
-                ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << how << " scene " << scene << ", blob " << i;
-        };
-        expectWanted(extract(), "whole");
-        expectWanted(extractInSteps(height, rng), "stepwise");
+        ASSERT_TRUE(sameBlobs(extract(), want)) << "whole, scene " << scene;
+        ASSERT_TRUE(sameBlobs(extractInSteps(height, rng), want)) << "stepwise, scene " << scene;
     }
 }
 
@@ -414,9 +417,7 @@ TEST_F(BlobExtraction, MatchesTheWholeImageReferenceOnLargeAndCrowdedScenes) {
             const std::vector<Blob> want = referenceBlobs(mask, grey, width, height, limits);
             for (const bool inSteps : {false, true}) {
                 const std::vector<Blob>& got = inSteps ? extractInSteps(height, rng) : extract();
-                ASSERT_EQ(got.size(), want.size()) << scene << ", margin " << margin << ", in steps " << inSteps;
-                for (size_t i = 0; i < want.size(); ++i)
-                    ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(Blob)), 0) << scene << ", blob " << i;
+                ASSERT_TRUE(sameBlobs(got, want)) << scene << ", margin " << margin << ", in steps " << inSteps;
             }
         }
     };
