@@ -1,8 +1,8 @@
 #include "app/LiveLoop.h"
 
-#include "app/Overlay.h"
-#include "app/Recorder.h"
-#include "app/Shutdown.h"
+#include "io/Overlay.h"
+#include "io/Recorder.h"
+#include "io/Shutdown.h"
 #include "app/ZoneEditor.h"
 #include "detector/MotionDetector.h"
 

@@ -9,7 +9,7 @@
 // signal (see Shutdown.h) or a window closed by the user ends it as ESC does.
 #pragma once
 
-#include "app/VideoSource.h"
+#include "io/VideoSource.h"
 
 #include <string>
 

@@ -8,7 +8,7 @@
 // processed, so every edit takes effect from the next frame.
 #pragma once
 
-#include "app/RegionMask.h"
+#include "io/RegionMask.h"
 
 #include <opencv2/core.hpp>
 

@@ -17,7 +17,7 @@
 //
 // The program runs with the demo's OpenMP setting (it restarts itself once
 // as the demo does), so that the two-thread rows show what the demo gets.
-#include "app/ThreadSpinning.h"
+#include "io/ThreadSpinning.h"
 #include "detector/MotionDetector.h"
 
 #include <opencv2/core.hpp>

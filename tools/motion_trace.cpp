@@ -17,9 +17,9 @@
 //
 // Exit status 0 on success, 1 when the configuration, the region mask, the
 // video or the output cannot be used, 2 for a wrong command line.
-#include "app/QuietLibraries.h"
-#include "app/RegionMask.h"
-#include "app/VideoSource.h"
+#include "io/QuietLibraries.h"
+#include "io/RegionMask.h"
+#include "io/VideoSource.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 

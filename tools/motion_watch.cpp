@@ -11,14 +11,14 @@
 // the region mask, the source and the output directory (status 1), each
 // with one line on stderr. A file source ends with status 0 at its end; a
 // live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
-#include "app/QuietLibraries.h"
-#include "app/RegionMask.h"
-#include "app/Shutdown.h"
-#include "app/ThreadSpinning.h"
+#include "io/QuietLibraries.h"
+#include "io/RegionMask.h"
+#include "io/Shutdown.h"
+#include "io/ThreadSpinning.h"
 #include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
-#include "tools/watch/EventLog.h"
-#include "tools/watch/FrameReader.h"
+#include "events/EventLog.h"
+#include "io/FrameReader.h"
 #include "tools/watch/WatchOptions.h"
 #include "tools/watch/Watcher.h"
 

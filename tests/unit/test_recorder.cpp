@@ -1,6 +1,6 @@
 // Recording: file names, collisions, the written file, and a file that
 // cannot be written.
-#include "app/Recorder.h"
+#include "io/Recorder.h"
 
 #include <gtest/gtest.h>
 

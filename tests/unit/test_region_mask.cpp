@@ -1,7 +1,7 @@
 // Region masks: the rule from image to the detector's grid at its edges
 // (half-watched blocks, resizing, colour, soft JPEG edges) and the mask
 // following edits and scale factor changes.
-#include "app/RegionMask.h"
+#include "io/RegionMask.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Choosing the video source from its text, opening it, looping a file and
 // pacing its playback.
-#include "app/VideoSource.h"
+#include "io/VideoSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The watcher's time rules at a frame rate whose frame times are not exact
 // in binary: a whole number of frame periods must count as reached, both
 // for the quiet time that ends an event and for the pre-capture window.
-#include "tools/watch/EventTracker.h"
-#include "tools/watch/PreCaptureBuffer.h"
+#include "events/EventTracker.h"
+#include "events/PreCaptureBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "tools/watch/Watcher.h"
 
-#include "app/Overlay.h"
-#include "app/Shutdown.h"
+#include "io/Overlay.h"
+#include "io/Shutdown.h"
 #include "detector/MotionDetector.h"
 
 #include <opencv2/imgproc.hpp>

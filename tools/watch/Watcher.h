@@ -10,12 +10,12 @@
 // running event as interrupted while the reader opens it again.
 #pragma once
 
-#include "tools/watch/CommandRunner.h"
-#include "tools/watch/EventFiles.h"
-#include "tools/watch/EventLog.h"
-#include "tools/watch/EventTracker.h"
-#include "tools/watch/FrameReader.h"
-#include "tools/watch/PreCaptureBuffer.h"
+#include "events/CommandRunner.h"
+#include "events/EventFiles.h"
+#include "events/EventLog.h"
+#include "events/EventTracker.h"
+#include "io/FrameReader.h"
+#include "events/PreCaptureBuffer.h"
 #include "tools/watch/ProgressLine.h"
 #include "tools/watch/WatchOptions.h"
 

@@ -1,4 +1,4 @@
-#include "tools/watch/ClipWriter.h"
+#include "events/ClipWriter.h"
 
 namespace {
 

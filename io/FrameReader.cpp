@@ -1,4 +1,4 @@
-#include "tools/watch/FrameReader.h"
+#include "io/FrameReader.h"
 
 #include <cmath>
 

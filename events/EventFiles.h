@@ -10,7 +10,7 @@
 // snapshot is a JPEG of the frame kept for it.
 #pragma once
 
-#include "tools/watch/ClipWriter.h"
+#include "events/ClipWriter.h"
 
 #include <opencv2/core.hpp>
 

@@ -1,6 +1,6 @@
-#include "tools/watch/PreCaptureBuffer.h"
+#include "events/PreCaptureBuffer.h"
 
-#include "tools/watch/SourceTime.h"
+#include "io/SourceTime.h"
 
 PreCaptureBuffer::PreCaptureBuffer(double preSeconds) : preSeconds(preSeconds) {}
 

@@ -1,4 +1,4 @@
-#include "app/RegionMask.h"
+#include "io/RegionMask.h"
 
 #include "detector/scaling/FrameScaling.h"
 

@@ -13,7 +13,7 @@
 // numbering and clock across the gap.
 #pragma once
 
-#include "app/VideoSource.h"
+#include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>

@@ -1,4 +1,4 @@
-#include "app/Overlay.h"
+#include "io/Overlay.h"
 
 #include <opencv2/imgproc.hpp>
 

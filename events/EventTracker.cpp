@@ -1,6 +1,6 @@
-#include "tools/watch/EventTracker.h"
+#include "events/EventTracker.h"
 
-#include "tools/watch/SourceTime.h"
+#include "io/SourceTime.h"
 
 EventTracker::EventTracker(double postSeconds) : postSeconds(postSeconds) {}
 

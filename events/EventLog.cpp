@@ -1,4 +1,4 @@
-#include "tools/watch/EventLog.h"
+#include "events/EventLog.h"
 
 #include <iostream>
 

@@ -1,4 +1,4 @@
-#include "app/Recorder.h"
+#include "io/Recorder.h"
 
 #include <filesystem>
 #include <iostream>

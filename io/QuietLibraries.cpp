@@ -1,4 +1,4 @@
-#include "app/QuietLibraries.h"
+#include "io/QuietLibraries.h"
 
 #include <opencv2/core/utils/logger.hpp>
 

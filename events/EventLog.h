@@ -11,8 +11,8 @@
 // that could not be written is null.
 #pragma once
 
-#include "tools/watch/EventFiles.h"
-#include "tools/watch/EventTracker.h"
+#include "events/EventFiles.h"
+#include "events/EventTracker.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "app/ThreadSpinning.h"
+#include "io/ThreadSpinning.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "tools/watch/EventFiles.h"
+#include "events/EventFiles.h"
 
 #include <opencv2/imgcodecs.hpp>
 

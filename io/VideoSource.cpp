@@ -1,4 +1,4 @@
-#include "app/VideoSource.h"
+#include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>

@@ -1,4 +1,4 @@
-#include "tools/watch/CommandRunner.h"
+#include "events/CommandRunner.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "app/Shutdown.h"
+#include "io/Shutdown.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,0 +1,53 @@
+// Changing the detector's parameters while it runs, from any thread (a web
+// request, a broker message), and keeping the change in the configuration
+// file when asked.
+//
+// A change is a JSON object of configuration keys and values. It is checked
+// against the parameter table exactly as the configuration file is read
+// (same types, same truncation of integers), and in addition every value
+// must lie in its key's range: all keys or none, and the first offending key
+// is named. Accepted values are in force from the next frame: the detection
+// thread applies them between two frames with applyPending().
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class MotionDetector;
+
+class LiveSettings {
+public:
+    // configPath: the file persist() writes to. The values in force are
+    // read from detector (configured already); regionMaskFile is the
+    // configuration's text of that key ("" when absent).
+    LiveSettings(std::string configPath, const MotionDetector& detector, std::string regionMaskFile);
+
+    // Checks changes; on success queues them for the next frame and returns
+    // "", otherwise returns what is wrong (naming the key) and changes nothing.
+    std::string submit(const nlohmann::json& changes);
+
+    // Writes changes (keys of the parameter table, or "region_mask_file"
+    // with a text) into the configuration file: a temporary file in the same
+    // directory, then a rename, so that a crash leaves the old file or the
+    // new one. Every other key keeps its value and its place. Returns "" on
+    // success, else what failed.
+    std::string persist(const nlohmann::json& changes);
+
+    // Detection thread, between frames: applies what was submitted since
+    // the last call, then tells every listener the keys it changed.
+    void applyPending(MotionDetector& detector);
+
+    // Called on the detection thread with the keys and values just applied.
+    void onApplied(std::function<void(const nlohmann::json& applied)> listener);
+
+    // Every key of the parameter table with its value in force (or queued),
+    // in table order, and "region_mask_file".
+    nlohmann::json current() const;
+
+private:
+    // ... implementation's own state
+};
