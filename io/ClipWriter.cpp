@@ -1,5 +1,15 @@
 #include "io/ClipWriter.h"
 
+#include <opencv2/imgcodecs.hpp>
+
+namespace {
+
+// About the size per frame of the encoder the clips were written with
+// before: quality costs disk space, and the storage limit counts it.
+const std::vector<int> jpegQuality{cv::IMWRITE_JPEG_QUALITY, 80};
+
+} // namespace
+
 ClipWriter::ClipWriter() : queue(16), worker(&ClipWriter::work, this) {}
 
 ClipWriter::~ClipWriter() {
@@ -10,8 +20,7 @@ ClipWriter::~ClipWriter() {
 
 bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
     close();
-    framesWritten = 0;
-    opened = writer.open(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true);
+    opened = file.open(path, fps, frameSize);
     return opened;
 }
 
@@ -22,15 +31,14 @@ void ClipWriter::write(const cv::Mat& frame) {
 long long ClipWriter::close() {
     queue.waitUntilDone();
     if (!opened) return 0;
-    writer.release();
     opened = false;
-    return framesWritten;
+    return file.finish();
 }
 
 void ClipWriter::work() {
     while (const std::optional<cv::Mat> frame = queue.pop()) {
-        writer.write(*frame);
-        ++framesWritten;
+        // Once the file refuses a frame, the rest of the clip is not encoded.
+        if (file.error().empty() && cv::imencode(".jpg", *frame, jpeg, jpegQuality)) file.append(jpeg);
         queue.done();
     }
 }

@@ -5,12 +5,17 @@
 // frames over and goes on; at most 16 frames wait (held by reference, not
 // copied), beyond that write() waits for the encoder, which keeps memory
 // bounded when the disk or the processor falls behind.
+//
+// A clip tells the truth about itself: when the disk refuses a frame (full,
+// failing, the file deleted), the clip takes no further frames, is closed
+// properly as far as it got, and says how many frames it holds and why not
+// all of them.
 #pragma once
 
 #include "io/BoundedQueue.h"
+#include "io/MjpegAvi.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <string>
 #include <thread>
@@ -22,7 +27,8 @@ public:
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
 
-    // Starts a new clip; false when the file cannot be written.
+    // Starts a new clip; false when the file cannot be written (failure()
+    // then says why).
     bool open(const std::string& path, double fps, cv::Size frameSize);
 
     bool isOpen() const { return opened; }
@@ -30,18 +36,23 @@ public:
     // Queues a frame for the open clip; the frame must not change afterwards.
     void write(const cv::Mat& frame);
 
-    // Waits for the queued frames, finalises the file and returns the number
-    // of frames it holds.
+    // Waits for the queued frames, finishes the file and returns the number
+    // of frames a reader finds in it: 0 when none, and then the file is gone.
     long long close();
+
+    // Why the clip last opened could not be opened or holds fewer frames
+    // than it was given, such as "No space left on device"; empty when it
+    // holds them all.
+    const std::string& failure() const { return file.error(); }
 
 private:
     void work();
 
-    // The caller opens and releases the writer only while nothing is queued
+    // The caller opens and finishes the file only while nothing is queued
     // or being written; in between only the worker touches it.
-    cv::VideoWriter writer;
+    MjpegAviWriter file;
     bool opened = false;
-    long long framesWritten = 0;
+    std::vector<uchar> jpeg;
     BoundedQueue<cv::Mat> queue;
     std::thread worker;
 };
