@@ -75,9 +75,9 @@ void EventFiles::keepSnapshot(const cv::Mat& frame) {
     snapshot = frame;
 }
 
-EventFiles::Written EventFiles::finish() {
+EventFiles::Written EventFiles::finish(double fps) {
     Written written;
-    std::string problems = finishClip(written);
+    std::string problems = finishClip(written, fps);
     const std::string snapshotProblem = writeSnapshot(written);
     if (!problems.empty() && !snapshotProblem.empty()) problems += "; ";
     problems += snapshotProblem;
@@ -86,10 +86,10 @@ EventFiles::Written EventFiles::finish() {
 }
 
 // What went wrong with the clip, "" when nothing did.
-std::string EventFiles::finishClip(Written& written) {
+std::string EventFiles::finishClip(Written& written, double fps) {
     const std::string name = currentStem + clipExtension;
     const bool opened = clip.isOpen();
-    const long long frames = clip.close();
+    const long long frames = clip.close(fps);
     if (frames > 0) {
         written.clip = name;
         written.clipFrames = frames;

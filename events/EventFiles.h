@@ -28,8 +28,9 @@ public:
     // report: told of every event whose files could not be written whole.
     EventFiles(std::filesystem::path directory, cv::Size frameSize, std::function<void(const std::string&)> report);
 
-    // Chooses the names and opens the clip at fps. A clip that cannot be
-    // written is reported at finish(); the event goes on without it.
+    // Chooses the names and opens the clip at the rate known so far (which
+    // a clip that is never finished keeps). A clip that cannot be written
+    // is reported at finish(); the event goes on without it.
     void begin(int eventNumber, const std::tm& localStart, double fps);
 
     // Appends a frame to the clip (held by reference; it is not changed later).
@@ -44,14 +45,15 @@ public:
         std::string snapshot; // file name; empty when not written
     };
 
-    // Finishes the clip (once every frame is encoded) and writes the snapshot.
-    Written finish();
+    // Finishes the clip (once every frame is encoded) to play at fps, and
+    // writes the snapshot.
+    Written finish(double fps);
 
     // The shared name (without extension) of the files being written.
     const std::string& stem() const { return currentStem; }
 
 private:
-    std::string finishClip(Written& written);
+    std::string finishClip(Written& written, double fps);
     std::string writeSnapshot(Written& written);
 
     std::filesystem::path directory;

@@ -28,10 +28,11 @@ void ClipWriter::write(const cv::Mat& frame) {
     if (opened) queue.push(frame, BoundedQueue<cv::Mat>::WhenFull::Wait);
 }
 
-long long ClipWriter::close() {
+long long ClipWriter::close(std::optional<double> fps) {
     queue.waitUntilDone();
     if (!opened) return 0;
     opened = false;
+    if (fps) file.setFps(*fps);
     return file.finish();
 }
 

@@ -17,6 +17,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -38,7 +39,9 @@ public:
 
     // Waits for the queued frames, finishes the file and returns the number
     // of frames a reader finds in it: 0 when none, and then the file is gone.
-    long long close();
+    // fps, when given: the rate the clip plays at, known better now than at
+    // open() (a live source's, measured while the clip was written).
+    long long close(std::optional<double> fps = std::nullopt);
 
     // Why the clip last opened could not be opened or holds fewer frames
     // than it was given, such as "No space left on device"; empty when it

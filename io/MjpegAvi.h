@@ -40,6 +40,10 @@ public:
     // from then on, error() saying why.
     bool append(const std::vector<uchar>& jpeg);
 
+    // The rate the file plays at, when it is known better than at open()
+    // (the rate of a live source, measured meanwhile); taken by finish().
+    void setFps(double framesPerSecond) { fps = framesPerSecond; }
+
     // Writes the indexes and headers, flushes the file to the disk and
     // closes it. Where they do not fit (a full disk), frames are given up
     // from the end until they do. Returns the frames the file holds; 0 when

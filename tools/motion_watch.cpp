@@ -97,9 +97,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<FrameReader> reader;
     SessionRequest request{options.config, options.regionMask, options.source, [&](const std::string& text) {
                                reader = std::make_unique<FrameReader>(text);
-                               return reader->open();
+                               return reader->open(stopRequested);
                            }};
     const StartFailure failure = session.start(request);
+    // A stop signal while a stream was still opening ends the watcher as
+    // any stop does, with nothing created.
+    if (failure != StartFailure::None && stopRequested()) return 0;
     if (failure != StartFailure::None) return fail(startFailureLine(failure, options, session));
 
     if (!prepareOutputDirectory(options.output)) return fail("cannot write to the output directory " + options.output);

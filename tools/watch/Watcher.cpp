@@ -115,7 +115,7 @@ void Watcher::startEvent() {
 }
 
 void Watcher::finishEvent() {
-    const EventFiles::Written written = files.finish();
+    const EventFiles::Written written = files.finish(reader.clipFps());
     emit(eventEndJson(tracker.event(), std::time(nullptr), written), tracker.event(), &written);
     stored(written, files.stem());
 }
