@@ -91,7 +91,6 @@ bool EventLogFile::append(const std::string& text) {
 
 void EventLogFile::writeWaiting() {
     lastTry = std::chrono::steady_clock::now();
-    const size_t waited = waiting.size();
     while (!waiting.empty()) {
         if (!append(waiting.front())) {
             if (!failing)
@@ -102,9 +101,7 @@ void EventLogFile::writeWaiting() {
         }
         waiting.pop_front();
     }
-    if (failing)
-        report("the events log " + path + " is written again: the " + std::to_string(waited) +
-               " lines that waited are in it");
+    if (failing) report("the events log " + path + " is written again, with the lines that waited");
     failing = false;
     dropping = false;
 }

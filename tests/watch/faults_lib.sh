@@ -3,6 +3,8 @@
 #   faults_schedule N PERIOD SHOWN  a make_test_video schedule: the square
 #                                   shown SHOWN frames of every PERIOD, N times
 #   faults_free_port                a free TCP port on 127.0.0.1
+#   faults_mount_tmpfs SIZE DIR     mount a tmpfs of SIZE (such as 2m) on DIR,
+#                                   unmounted on exit; skips without root
 #   faults_serve PORT VIDEO PLAN... start tests/watch/stream_server.py (see
 #                                   there) logging to server.log; wait until
 #                                   it listens
@@ -15,7 +17,8 @@
 #   faults_stop_within SECONDS SIGNAL  send SIGNAL, wait for the end, fail
 #                                   unless it came within SECONDS with status 0
 #
-# The server is stopped on exit along with the program.
+# The server is stopped on exit along with the program, and the tmpfs
+# unmounted.
 
 faults_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 faults_server=""
@@ -30,15 +33,37 @@ faults_free_port() {
     /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-_faults_stop_server() {
-    if [ -n "$faults_server" ]; then
-        kill "$faults_server" 2>/dev/null || true
-        wait "$faults_server" 2>/dev/null || true
+_faults_stop() {
+    if [ -n "$1" ]; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
     fi
-    faults_server=""
 }
-# set +e: the trap must reach the shared cleanup, which reads the status from $?.
-trap 'status=$?; _faults_stop_server; set +e; (exit $status); _e2e_cleanup' EXIT
+
+# The program and the server stop before a file system of the test is
+# unmounted (its contents kept beside it when the test failed); then the
+# shared cleanup, which reads the status from $?.
+_faults_exit() {
+    local status=$1
+    set +e
+    _faults_stop "$E2E_APP_PID"
+    E2E_APP_PID=""
+    _faults_stop "$faults_server"
+    if [ -n "$faults_mount" ]; then
+        [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || cp -a "$faults_mount" "$faults_mount.kept"
+        umount "$faults_mount"
+    fi
+    (exit "$status")
+    _e2e_cleanup
+}
+faults_mount=""
+trap '_faults_exit $?' EXIT
+
+faults_mount_tmpfs() {
+    mkdir -p "$2"
+    mount -t tmpfs -o "size=$1" tmpfs "$2" 2>/dev/null || e2e_skip "cannot mount a tmpfs (needs root)"
+    faults_mount=$2
+}
 
 faults_serve() {
     command -v ffmpeg >/dev/null || e2e_skip "ffmpeg is not installed"
