@@ -1,9 +1,10 @@
 """Checks what motion_watch promises of its output directory, whatever
 happened while it ran:
 
-    check_log.py OUTPUT_DIR PROBE_VIDEO [--pruned]
+    check_log.py OUTPUT_DIR PROBE_VIDEO [--pruned] [--log NAME]
 
-- events.jsonl ends with a newline and every line of it is a JSON object;
+- events.jsonl (or the log NAME in OUTPUT_DIR) ends with a newline and every
+  line of it is a JSON object;
 - an event number has at most one start line and one end line, the end
   after the start;
 - every end line's clip is null or plays exactly the clipFrames it states
@@ -20,6 +21,7 @@ import sys
 
 out_dir, probe_video = sys.argv[1], sys.argv[2]
 pruned = "--pruned" in sys.argv[3:]
+log = sys.argv[sys.argv.index("--log") + 1] if "--log" in sys.argv else "events.jsonl"
 
 
 def fail(message):
@@ -27,9 +29,9 @@ def fail(message):
     sys.exit(1)
 
 
-text = open(os.path.join(out_dir, "events.jsonl"), "rb").read().decode()
+text = open(os.path.join(out_dir, log), "rb").read().decode()
 if text and not text.endswith("\n"):
-    fail("events.jsonl does not end with a newline")
+    fail(f"{log} does not end with a newline")
 starts, ends = {}, {}
 for number, line in enumerate(text.splitlines(), 1):
     try:
