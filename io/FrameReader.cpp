@@ -15,7 +15,10 @@ constexpr size_t queueCapacity = 4;
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto giveUpAfter = std::chrono::seconds(5);
+// A stream's opening and reads are given up after this long. OpenCV returns
+// a little later than its time-out says (it tries other backends after
+// FFmpeg; the machine may be busy): 4 seconds keep every attempt within 5.
+constexpr auto giveUpAfter = std::chrono::seconds(4);
 constexpr auto reopenInterval = std::chrono::seconds(2);
 constexpr auto stopWait = std::chrono::milliseconds(500);
 constexpr auto openPoll = std::chrono::milliseconds(50);

@@ -10,7 +10,7 @@
 //
 // A file ends at its first failed read. A live source is never waited for
 // longer than 5 seconds: a stream's opening and each of its reads are given
-// up after that long (the frame a given-up read still brings is late and
+// up after 4 seconds (the frame a given-up read still brings is late and
 // dropped), and a source that fails or is given up is opened again at once,
 // then every 2 seconds until it delivers; frames keep their numbering and
 // clock across the gap. A reading thread stuck in a read (a camera driver,

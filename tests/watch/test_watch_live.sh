@@ -24,8 +24,9 @@ stop_server() {
 trap 'status=$?; stop_server; set +e; (exit $status); _e2e_cleanup' EXIT
 
 # The server takes one client; it listens once its port shows up in
-# /proc/net/tcp (state 0A), which a probing connection would use up.
-listening() { awk -v p="$(printf ':%04X' "$port")" '$2 ~ p"$" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp; }
+# /proc/net/tcp (state 0A), which a probing connection would use up. The
+# watcher's own attempts to reconnect may take it first (state 01).
+listening() { awk -v p="$(printf ':%04X' "$port")" '$2 ~ p"$" && ($4 == "0A" || $4 == "01") { found = 1 } END { exit !found }' /proc/net/tcp; }
 serve() {
     ffmpeg -nostdin -loglevel quiet -re -i moving.avi -c:v mpeg2video -q:v 3 -f mpegts -listen 1 "http://127.0.0.1:$port" &
     server=$!
