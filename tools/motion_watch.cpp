@@ -10,7 +10,8 @@
 // output file is created: the command line (status 2), the configuration,
 // the region mask, the source and the output directory (status 1), each
 // with one line on stderr. A file source ends with status 0 at its end; a
-// live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
+// live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0,
+// even while the source is still being opened.
 #include "detector/MotionDetector.h"
 #include "events/CommandRunner.h"
 #include "events/LogSinks.h"
