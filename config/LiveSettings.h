@@ -45,9 +45,20 @@ public:
     void onApplied(std::function<void(const nlohmann::json& applied)> listener);
 
     // Every key of the parameter table with its value in force (or queued),
-    // in table order, and "region_mask_file".
+    // and "region_mask_file" with the configuration's text (as last
+    // persisted: a new mask file takes effect at the next start). Integer
+    // keys are JSON integers. The object lists its keys alphabetically, as
+    // every nlohmann::json object does.
     nlohmann::json current() const;
 
 private:
-    // ... implementation's own state
+    using Listener = std::function<void(const nlohmann::json& applied)>;
+
+    const std::string configPath;
+    mutable std::mutex mutex;   // guards the state below, never held over file work
+    std::vector<double> values; // per table row: in force, or queued when queued[k]
+    std::vector<bool> queued;
+    std::string regionMaskFile;
+    std::vector<Listener> listeners;
+    std::mutex fileMutex; // one rewrite at a time, so that none loses another's keys
 };
