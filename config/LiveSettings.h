@@ -30,11 +30,13 @@ public:
     // "", otherwise returns what is wrong (naming the key) and changes nothing.
     std::string submit(const nlohmann::json& changes);
 
-    // Writes changes (keys of the parameter table, or "region_mask_file"
-    // with a text) into the configuration file: a temporary file in the same
-    // directory, then a rename, so that a crash leaves the old file or the
-    // new one. Every other key keeps its value and its place. Returns "" on
-    // success, else what failed.
+    // Writes changes (keys of the parameter table, checked as submit checks
+    // them, or "region_mask_file" with a text) into the configuration file,
+    // or the file a link names: a temporary file in the same directory with
+    // the same permissions, then a rename, so that a crash leaves the old
+    // file or the new one. Every other key keeps its value and its place;
+    // new keys are appended. Does not change what is in force. Returns "" on
+    // success, else what failed (the file then stays as it was).
     std::string persist(const nlohmann::json& changes);
 
     // Detection thread, between frames: applies what was submitted since
