@@ -10,6 +10,7 @@ DetectionSession::DetectionSession(MotionDetector& detector) : motion(detector) 
 
 StartFailure DetectionSession::start(const SessionRequest& request) {
     if (!readConfiguration(request.configPath, motion, texts)) return StartFailure::Configuration;
+    live = std::make_unique<LiveSettings>(request.configPath, motion, texts.regionMaskFile);
     maskFile = request.regionMask.value_or(texts.regionMaskFile);
     if (!maskFile.empty() && !mask.load(maskFile)) return StartFailure::RegionMask;
     source = request.source.empty() ? texts.videoSourceInitString : request.source;
@@ -21,6 +22,7 @@ StartFailure DetectionSession::start(const SessionRequest& request) {
 }
 
 bool DetectionSession::detect(const cv::Mat& frame) {
+    live->applyPending(motion);
     applySubmitted();
     cv::cvtColor(frame, greyFrame, cv::COLOR_BGR2GRAY);
     const uint8_t* watched = mask.forFrame(frameSize(), static_cast<int>(motion.getParam(SCALE_FACTOR)));

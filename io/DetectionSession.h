@@ -8,17 +8,20 @@
 // end has none, open the source. The first step that fails ends it, and the
 // front end prints its own message for that step. Then, per frame, detect()
 // turns the colour frame grey and runs the detector within the region mask,
-// after applying what other threads submitted for the next frame (a new
-// region mask); the front end takes the objects and draws them.
+// after applying what other threads submitted for the next frame (new
+// settings, a new region mask); the front end takes the objects and draws
+// them.
 #pragma once
 
 #include "config/ConfigReader.h"
+#include "config/LiveSettings.h"
 #include "io/RegionMask.h"
 #include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -55,6 +58,10 @@ public:
     cv::Size frameSize() const { return cv::Size(opened.frameWidth, opened.frameHeight); }
     RegionMask& regionMask() { return mask; } // edited by the demo's zone editor
 
+    // The detector's parameters, changed from any thread while it runs
+    // (web page, broker) and written back to the configuration file.
+    LiveSettings& settings() { return *live; }
+
     // Runs the detector on a BGR frame of the opened size; true when the
     // detector accepted it. grey() holds the frame it was given.
     bool detect(const cv::Mat& frame);
@@ -78,6 +85,7 @@ private:
     std::string source;
     SourceOpening opened;
     RegionMask mask;
+    std::unique_ptr<LiveSettings> live;
     cv::Mat greyFrame;
 
     std::mutex submittedMutex;
