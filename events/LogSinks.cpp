@@ -1,6 +1,7 @@
 #include "events/LogSinks.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,11 @@ bool EventLogFile::openFile() {
     if (fd >= 0) close(fd);
     // Close-on-exec: commands the watcher starts must not inherit the log.
     fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    heldByOther = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (heldByOther) {
+        close(fd);
+        fd = -1;
+    }
     struct stat directory {};
     if (fd >= 0 && stat(fs::path(path).parent_path().c_str(), &directory) == 0) {
         directoryDevice = directory.st_dev;

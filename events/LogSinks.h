@@ -34,8 +34,11 @@ public:
     EventLogFile& operator=(const EventLogFile&) = delete;
 
     // Opens (creating when missing) the log for appending; false when it
-    // cannot be written.
+    // cannot be written, or when another watcher holds it (inUse()): the
+    // repair at start would take that watcher's running event for a
+    // crash's.
     bool open(const std::string& path);
+    bool inUse() const { return heldByOther; }
 
     void line(const EventLine& line) override;
     void frame(const WatchedFrame& frame) override;
@@ -52,6 +55,7 @@ private:
     const std::function<void(const std::string&)> report;
     std::string path;
     int fd = -1;
+    bool heldByOther = false;
     dev_t directoryDevice = 0;
     ino_t directoryInode = 0;
     off_t cutTo = -1; // a line part-written that could not be cut off yet

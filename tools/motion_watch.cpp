@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     if (!prepareOutputDirectory(options.output)) return fail("cannot write to the output directory " + options.output);
     EventLogFile log(report);
     if (!log.open((fs::path(options.output) / "events.jsonl").string()))
-        return fail("cannot write to the output directory " + options.output);
+        return fail("cannot write to the output directory " + options.output +
+                    (log.inUse() ? ": another motion_watch writes there" : ""));
 
     StandardOutputLines standardOutput;
     SourceStateLines sourceLines;

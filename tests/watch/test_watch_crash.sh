@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Power loss and kill -9: the watcher is killed in the middle of an event,
-# its clip unfinished, and the log is left with a line cut short. The next
+# its clip unfinished, and the log is left with a line cut short (while it
+# ran, a second watcher on its directory was refused). The next
 # start repairs that before anything else, in one report line: the torn line
 # goes, the interrupted event gets its end line ("interrupted" and
 # "recovered" true) with its clip playing the frames it states, and the
@@ -31,6 +32,11 @@ clip_frames_written() {
 faults_start_watch --source moving.avi --output out --on-event 'exec /usr/bin/python3 fds.py'
 e2e_check "no event started" e2e_wait_until 60 grep -qs '"type":"start"' out/events.jsonl
 e2e_check "the clip did not grow" e2e_wait_until 60 clip_frames_written
+# A second watcher must not take the running event for a crash's.
+status=0
+"$MOTION_WATCH" --source scheduled.avi --output out >/dev/null 2>second.txt || status=$?
+[ "$status" -eq 1 ] && grep -q 'another motion_watch writes there' second.txt ||
+    e2e_fail "a second watcher on the same directory: status $status, $(cat second.txt)"
 kill -KILL "$E2E_APP_PID"
 e2e_wait_exit 10 || e2e_fail "not ended by SIGKILL"
 [ "$(faults_lines out/events.jsonl end)" -eq 0 ] || e2e_fail "the event ended before the kill"
