@@ -21,7 +21,7 @@ struct EventObject {
 };
 
 struct Event {
-    int number = 0;            // one more than the event before it in the output directory's log
+    int number = 0;            // on from the highest in the output directory's log (1 in a new one)
     long long startFrame = 0;
     long long endFrame = 0;    // the last frame that belongs to the event
     double t0 = 0.0;           // source time of the start frame, seconds

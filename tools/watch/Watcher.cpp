@@ -60,7 +60,7 @@ int Watcher::run() {
     }
     endRunningEvent(!fileEnded);
     tellState(SourceState::Ended);
-    progress.finish(framesSeen, tracker.event().number);
+    progress.finish(framesSeen, eventsStarted);
     return 0;
 }
 
@@ -83,7 +83,7 @@ void Watcher::process(TimedFrame& frame) {
         break;
     }
     if (verdict.newSnapshot) files.keepSnapshot(frame.image);
-    progress.update(framesSeen, tracker.event().number);
+    progress.update(framesSeen, eventsStarted);
 
     const std::function<cv::Mat()> motionMask = [this] { return session.motionMask(); };
     const WatchedFrame watched{frame.image, frame.index, frame.t, tracker.running(), motionMask};
@@ -108,6 +108,7 @@ void Watcher::takeOverDirectory() {
 
 // The clip opens with the buffered frames, the start frame the last of them.
 void Watcher::startEvent() {
+    ++eventsStarted;
     const std::time_t now = std::time(nullptr);
     emit(eventStartJson(tracker.event(), now), tracker.event(), nullptr);
     files.begin(tracker.event().number, localTime(now), reader.clipFps());

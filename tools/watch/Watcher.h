@@ -75,4 +75,5 @@ private:
     std::optional<StorageLimit> storage; // with a limit only
     ProgressLine progress;
     long long framesSeen = 0;
+    int eventsStarted = 0; // in this run; the numbers go on from earlier runs
 };
