@@ -7,7 +7,8 @@
 # starts within 7 s of the stall; the next connection sends garbage and is
 # given up, the one after streams again and a new event starts, with no
 # phantom event from the frame a given-up read brings late. SIGTERM during
-# a second stall ends the watcher within 2 s with status 0.
+# a second stall ends the watcher within 2 s with status 0. The clips play
+# at the stream's 10 frames per second.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
 source "$here/faults_lib.sh"
@@ -51,3 +52,9 @@ cmp -s stdout.txt out/events.jsonl || e2e_fail "stdout differs from the log"
 [ "$(faults_lines out/events.jsonl end)" -eq 2 ] || e2e_fail "expected two events: $(cat out/events.jsonl)"
 grep -q '"type":"end","event":2,.*"interrupted":true}$' out/events.jsonl || e2e_fail "SIGTERM's event is not interrupted"
 faults_check_log out
+# The clips play at the rate frames came, not at that of the burst the
+# decoder releases after opening.
+for clip in out/*.avi; do
+    fps=$(e2e_probe_value fps "$clip")
+    e2e_float_between "$fps" 9 11 || e2e_fail "$clip plays at $fps frames per second, not 10"
+done
