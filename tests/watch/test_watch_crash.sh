@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Power loss and kill -9: the watcher is killed in the middle of an event,
-# its clip unfinished, and the log is left with a line cut short (while it
-# ran, a second watcher on its directory was refused). The next
+# Power loss and kill -9: the watcher of a stream is killed in the middle of
+# an event, its clip unfinished, and the log is left with a line cut short
+# (while it ran, a second watcher on its directory was refused). The next
 # start repairs that before anything else, in one report line: the torn line
 # goes, the interrupted event gets its end line ("interrupted" and
 # "recovered" true) with its clip playing the frames it states, and the
@@ -12,7 +12,7 @@ source "$here/../e2e/lib.sh"
 source "$here/faults_lib.sh"
 
 e2e_make_workdir
-e2e_make_video moving.avi --frames 1500 --fps 10
+e2e_make_video moving.avi --frames 600 --fps 10
 e2e_make_video scheduled.avi --frames 200 --fps 10 --schedule "$(faults_schedule 3 60 40)"
 e2e_write_config unused.avi
 
@@ -29,7 +29,10 @@ clip_frames_written() {
     clip=$(ls out/*.avi 2>/dev/null | head -n 1)
     [ -n "$clip" ] && [ "$(stat -c %s "$clip")" -gt 50000 ]
 }
-faults_start_watch --source moving.avi --output out --on-event 'exec /usr/bin/python3 fds.py'
+# A stream at its own pace, so that the event still runs at the kill.
+port=$(faults_free_port)
+faults_serve "$port" moving.avi stream
+faults_start_watch --source "http://127.0.0.1:$port/" --output out --on-event 'exec /usr/bin/python3 fds.py'
 e2e_check "no event started" e2e_wait_until 60 grep -qs '"type":"start"' out/events.jsonl
 e2e_check "the clip did not grow" e2e_wait_until 60 clip_frames_written
 # A second watcher must not take the running event for a crash's.
