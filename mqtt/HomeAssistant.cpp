@@ -25,7 +25,10 @@ class Discovery {
 public:
     Discovery(const MqttOptions& options, const std::string& version)
         : options(options), topics(options), node(idText(options.prefix + "_" + options.name)),
-          device({{"identifiers", ordered_json::array({node})}, {"name", options.name}, {"model", "motion_watch"}, {"sw_version", version}}) {}
+          device({{"identifiers", ordered_json::array({node})},
+                  {"name", options.name},
+                  {"model", "motion_watch"},
+                  {"sw_version", version}}) {}
 
     std::vector<MqttMessage> messages() const {
         std::vector<MqttMessage> all = {

@@ -239,8 +239,8 @@ void MqttConnection::send(const MqttMessage& message) {
     }
     const std::string& payload = message.payloadFile.empty() ? message.payload : fileBytes;
     int mid = 0;
-    const int code =
-        mosquitto_publish(client, &mid, message.topic.c_str(), int(payload.size()), payload.data(), qos, message.retain);
+    const int code = mosquitto_publish(client, &mid, message.topic.c_str(), int(payload.size()), payload.data(), qos,
+                                       message.retain);
     if (code == MOSQ_ERR_SUCCESS)
         unacknowledged.insert(mid);
     else

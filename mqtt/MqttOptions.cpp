@@ -7,7 +7,8 @@
 namespace {
 
 bool parsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+    const bool digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (text.empty() || text.size() > 5 || !digits) return false;
     const int value = std::atoi(text.c_str());
     if (value < 1 || value > 65535) return false;
     port = value;
@@ -66,10 +67,9 @@ std::string readMqttLogin(const std::string& path, std::string& user, std::strin
 }
 
 std::string checkMqttNames(const MqttOptions& options) {
-    for (const std::string& problem :
-         {checkTopicText("the MQTT prefix", options.prefix, false), checkTopicText("the camera name", options.name, true),
-          options.discoveryPrefix.empty() ? std::string()
-                                          : checkTopicText("the discovery prefix", options.discoveryPrefix, false)})
-        if (!problem.empty()) return problem;
-    return "";
+    std::string problem = checkTopicText("the MQTT prefix", options.prefix, false);
+    if (problem.empty()) problem = checkTopicText("the camera name", options.name, true);
+    if (problem.empty() && !options.discoveryPrefix.empty())
+        problem = checkTopicText("the discovery prefix", options.discoveryPrefix, false);
+    return problem;
 }

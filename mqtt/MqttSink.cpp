@@ -19,10 +19,17 @@ std::string clientId(const MqttOptions& options) {
     return options.prefix + "_" + options.name + "_" + host + "_" + std::to_string(getpid());
 }
 
-bool isParameter(const std::string& key) {
+const motion::Parameter* parameterNamed(const std::string& key) {
     for (const motion::Parameter& parameter : motion::parameterTable)
-        if (key == parameter.key) return true;
-    return false;
+        if (key == parameter.key) return &parameter;
+    return nullptr;
+}
+
+// As the configuration file has it: an integer parameter without a
+// fraction, whatever number type the value came as.
+std::string valueText(const motion::Parameter& parameter, const nlohmann::json& value) {
+    if (parameter.isInteger() && value.is_number()) return std::to_string(static_cast<long long>(value.get<double>()));
+    return value.dump();
 }
 
 MqttMessage stateMessage(std::string topic, std::string payload) {
@@ -48,8 +55,10 @@ MqttSink::MqttSink(const MqttOptions& options, std::filesystem::path outputDirec
     // Whoever changed them (a command here, the web page), the broker shows
     // the values in force.
     settings.onApplied([this](const nlohmann::json& applied) {
-        for (const auto& [key, value] : applied.items())
-            if (isParameter(key)) connection.publish(settingState(key, value));
+        for (const auto& [key, value] : applied.items()) {
+            const motion::Parameter* parameter = parameterNamed(key);
+            if (parameter != nullptr) connection.publish(settingState(*parameter, value));
+        }
     });
 }
 
@@ -88,7 +97,7 @@ std::vector<MqttMessage> MqttSink::connected() const {
     burst.push_back(motionState(motion));
     const nlohmann::json current = settings.current();
     for (const motion::Parameter& parameter : motion::parameterTable)
-        if (current.contains(parameter.key)) burst.push_back(settingState(parameter.key, current[parameter.key]));
+        if (current.contains(parameter.key)) burst.push_back(settingState(parameter, current[parameter.key]));
     return burst;
 }
 
@@ -96,10 +105,11 @@ std::vector<MqttMessage> MqttSink::received(const std::string& topic, const std:
                                             bool retained) const {
     if (!options.discoveryPrefix.empty() && topic == options.discoveryPrefix + "/status")
         return payload == online ? discovery : std::vector<MqttMessage>();
-    // The subscription lets only T/settings/KEY/set through.
+    // Besides the status, the subscriptions let only T/settings/KEY/set through.
     const std::string level = topics.settingsLevel();
-    const std::string key =
-        topic.substr(level.size(), topic.size() - level.size() - std::char_traits<char>::length(topics.commandSuffix()));
+    const size_t suffix = std::char_traits<char>::length(topics.commandSuffix());
+    if (topic.size() <= level.size() + suffix || topic.compare(0, level.size(), level) != 0) return {};
+    const std::string key = topic.substr(level.size(), topic.size() - level.size() - suffix);
     if (retained) {
         report("MQTT: " + topic + ": a retained command is ignored");
         return {};
@@ -109,7 +119,8 @@ std::vector<MqttMessage> MqttSink::received(const std::string& topic, const std:
 
 std::vector<MqttMessage> MqttSink::command(const std::string& topic, const std::string& key,
                                            const std::string& payload) const {
-    if (!isParameter(key)) {
+    const motion::Parameter* parameter = parameterNamed(key);
+    if (parameter == nullptr) {
         report("MQTT: " + topic + ": no such setting");
         return {};
     }
@@ -121,7 +132,7 @@ std::vector<MqttMessage> MqttSink::command(const std::string& topic, const std::
     const std::string refused = settings.submit(change);
     if (!refused.empty()) {
         report("MQTT: " + topic + ": " + refused);
-        return {settingState(key, settings.current()[key])};
+        return {settingState(*parameter, settings.current()[key])};
     }
     if (!options.persist) return {};
     const std::string failed = settings.persist(change);
@@ -133,6 +144,6 @@ MqttMessage MqttSink::availability(const char* state) const { return stateMessag
 
 MqttMessage MqttSink::motionState(bool on) const { return stateMessage(topics.motion(), on ? "ON" : "OFF"); }
 
-MqttMessage MqttSink::settingState(const std::string& key, const nlohmann::json& value) const {
-    return stateMessage(topics.setting(key), value.dump());
+MqttMessage MqttSink::settingState(const motion::Parameter& parameter, const nlohmann::json& value) const {
+    return stateMessage(topics.setting(parameter.key), valueText(parameter, value));
 }

@@ -32,6 +32,9 @@
 #include <vector>
 
 class LiveSettings;
+namespace motion {
+struct Parameter;
+}
 
 class MqttSink : public EventSink {
 public:
@@ -48,10 +51,11 @@ private:
     MqttConnection::Endpoint endpoint() const;
     std::vector<MqttMessage> connected() const;
     std::vector<MqttMessage> received(const std::string& topic, const std::string& payload, bool retained) const;
-    std::vector<MqttMessage> command(const std::string& topic, const std::string& key, const std::string& payload) const;
+    std::vector<MqttMessage> command(const std::string& topic, const std::string& key,
+                                     const std::string& payload) const;
     MqttMessage availability(const char* state) const;
     MqttMessage motionState(bool on) const;
-    MqttMessage settingState(const std::string& key, const nlohmann::json& value) const;
+    MqttMessage settingState(const motion::Parameter& parameter, const nlohmann::json& value) const;
 
     const MqttOptions options;
     const MqttTopics topics;
