@@ -201,7 +201,8 @@ void MqttConnection::lost(const std::string& why) {
 
 void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto& connection = *static_cast<MqttConnection*>(self);
-    const std::string payload(static_cast<const char*>(message->payload), size_t(message->payloadlen));
+    std::string payload;
+    if (message->payloadlen > 0) payload.assign(static_cast<const char*>(message->payload), size_t(message->payloadlen));
     for (MqttMessage& reply : connection.handlers.received(message->topic, payload, message->retain))
         connection.first.push_back(std::move(reply));
 }

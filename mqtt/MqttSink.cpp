@@ -114,7 +114,8 @@ std::vector<MqttMessage> MqttSink::received(const std::string& topic, const std:
         report("MQTT: " + topic + ": a retained command is ignored");
         return {};
     }
-    return command(topic, key, payload);
+    // Empty: someone clears a retained command, which is no command.
+    return payload.empty() ? std::vector<MqttMessage>() : command(topic, key, payload);
 }
 
 std::vector<MqttMessage> MqttSink::command(const std::string& topic, const std::string& key,
