@@ -19,17 +19,10 @@ std::string clientId(const MqttOptions& options) {
     return options.prefix + "_" + options.name + "_" + host + "_" + std::to_string(getpid());
 }
 
-const motion::Parameter* parameterNamed(const std::string& key) {
+bool isParameter(const std::string& key) {
     for (const motion::Parameter& parameter : motion::parameterTable)
-        if (key == parameter.key) return &parameter;
-    return nullptr;
-}
-
-// As the configuration file has it: an integer parameter without a
-// fraction, whatever number type the value came as.
-std::string valueText(const motion::Parameter& parameter, const nlohmann::json& value) {
-    if (parameter.isInteger() && value.is_number()) return std::to_string(static_cast<long long>(value.get<double>()));
-    return value.dump();
+        if (key == parameter.key) return true;
+    return false;
 }
 
 MqttMessage stateMessage(std::string topic, std::string payload) {
@@ -55,10 +48,7 @@ MqttSink::MqttSink(const MqttOptions& options, std::filesystem::path outputDirec
     // Whoever changed them (a command here, the web page), the broker shows
     // the values in force.
     settings.onApplied([this](const nlohmann::json& applied) {
-        for (const auto& [key, value] : applied.items()) {
-            const motion::Parameter* parameter = parameterNamed(key);
-            if (parameter != nullptr) connection.publish(settingState(*parameter, value));
-        }
+        for (const auto& [key, value] : applied.items()) connection.publish(settingState(key, value));
     });
 }
 
@@ -97,7 +87,7 @@ std::vector<MqttMessage> MqttSink::connected() const {
     burst.push_back(motionState(motion));
     const nlohmann::json current = settings.current();
     for (const motion::Parameter& parameter : motion::parameterTable)
-        if (current.contains(parameter.key)) burst.push_back(settingState(parameter, current[parameter.key]));
+        burst.push_back(settingState(parameter.key, current.at(parameter.key)));
     return burst;
 }
 
@@ -120,20 +110,16 @@ std::vector<MqttMessage> MqttSink::received(const std::string& topic, const std:
 
 std::vector<MqttMessage> MqttSink::command(const std::string& topic, const std::string& key,
                                            const std::string& payload) const {
-    const motion::Parameter* parameter = parameterNamed(key);
-    if (parameter == nullptr) {
-        report("MQTT: " + topic + ": no such setting");
-        return {};
-    }
-    // A payload that is no JSON value is a text, which the settings refuse
-    // with the same words as a text in the configuration file.
+    // A payload that is no JSON value is taken as a text: the settings say
+    // what is wrong with it, in the words they use for the file.
     nlohmann::json value = nlohmann::json::parse(payload, nullptr, false);
     if (value.is_discarded()) value = payload;
     const nlohmann::json change = {{key, value}};
     const std::string refused = settings.submit(change);
     if (!refused.empty()) {
         report("MQTT: " + topic + ": " + refused);
-        return {settingState(*parameter, settings.current()[key])};
+        if (!isParameter(key)) return {};
+        return {settingState(key, settings.current().at(key))};
     }
     if (!options.persist) return {};
     const std::string failed = settings.persist(change);
@@ -145,6 +131,6 @@ MqttMessage MqttSink::availability(const char* state) const { return stateMessag
 
 MqttMessage MqttSink::motionState(bool on) const { return stateMessage(topics.motion(), on ? "ON" : "OFF"); }
 
-MqttMessage MqttSink::settingState(const motion::Parameter& parameter, const nlohmann::json& value) const {
-    return stateMessage(topics.setting(parameter.key), valueText(parameter, value));
+MqttMessage MqttSink::settingState(const std::string& key, const nlohmann::json& value) const {
+    return stateMessage(topics.setting(key), value.dump());
 }

@@ -32,9 +32,6 @@
 #include <vector>
 
 class LiveSettings;
-namespace motion {
-struct Parameter;
-}
 
 class MqttSink : public EventSink {
 public:
@@ -55,7 +52,7 @@ private:
                                      const std::string& payload) const;
     MqttMessage availability(const char* state) const;
     MqttMessage motionState(bool on) const;
-    MqttMessage settingState(const motion::Parameter& parameter, const nlohmann::json& value) const;
+    MqttMessage settingState(const std::string& key, const nlohmann::json& value) const;
 
     const MqttOptions options;
     const MqttTopics topics;
