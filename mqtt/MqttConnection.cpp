@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -50,7 +51,7 @@ std::string printableAddress(const std::string& host, int port) {
 
 MqttConnection::MqttConnection(Endpoint endpointIn, Handlers handlersIn)
     : endpoint(std::move(endpointIn)), handlers(std::move(handlersIn)),
-      address(printableAddress(endpoint.host, endpoint.port)), backOff(firstBackOff) {
+      address(printableAddress(endpoint.host, endpoint.port)), waiting(maxWaiting), backOff(firstBackOff) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { mosquitto_lib_init(); });
     client = mosquitto_new(endpoint.clientId.c_str(), true, this);
@@ -72,10 +73,7 @@ MqttConnection::MqttConnection(Endpoint endpointIn, Handlers handlersIn)
 
 MqttConnection::~MqttConnection() {
     if (worker.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
+        stopping = true;
         wake();
         worker.join();
     }
@@ -84,33 +82,21 @@ MqttConnection::~MqttConnection() {
 }
 
 void MqttConnection::publish(MqttMessage message) {
-    if (!worker.joinable()) return;
-    bool firstDrop = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (message.state && !up) return;
-        if (waiting.size() >= maxWaiting) {
-            firstDrop = !dropping;
-            dropping = true;
-        } else {
-            dropping = false;
-            waiting.push_back(std::move(message));
-        }
+    if (!worker.joinable() || (message.state && !up)) return;
+    // The caller changed its state before this call: a connection made after
+    // this count sends that state itself, and this copy is then dropped.
+    const unsigned connection = connections;
+    if (!waiting.push({std::move(message), connection}, BoundedQueue<Queued>::WhenFull::Refuse)) {
+        if (!dropping.exchange(true))
+            report(std::to_string(maxWaiting) + " messages wait already; dropping messages until the broker takes them");
+        return;
     }
-    if (firstDrop)
-        report(std::to_string(maxWaiting) + " messages wait already; dropping messages until the broker takes them");
-    else
-        wake();
+    dropping = false;
+    wake();
 }
 
 void MqttConnection::run() {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (stopping) break;
-        }
-        step(idleWake);
-    }
+    while (!stopping) step(idleWake);
     farewell();
 }
 
@@ -170,12 +156,8 @@ void MqttConnection::onConnect(mosquitto*, void* self, int code) {
 }
 
 void MqttConnection::connected() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        up = true;
-        waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [](const MqttMessage& m) { return m.state; }),
-                      waiting.end());
-    }
+    ++connections;
+    up = true;
     backOff = firstBackOff;
     if (!lastProblem.empty()) report("connected");
     lastProblem.clear();
@@ -185,10 +167,7 @@ void MqttConnection::connected() {
 }
 
 void MqttConnection::lost(const std::string& why) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        up = false;
-    }
+    up = false;
     socketOpen = false;
     // libmosquitto sends what was in flight again after the next connection;
     // the window starts empty.
@@ -225,11 +204,16 @@ void MqttConnection::sendWaiting() {
 }
 
 bool MqttConnection::take(MqttMessage& message) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (waiting.empty()) return false;
-    message = std::move(waiting.front());
-    waiting.pop_front();
-    return true;
+    while (std::optional<Queued> queued = waiting.pop(Clock::duration::zero())) {
+        if (queued->message.state && queued->connection != connections) continue;
+        message = std::move(queued->message);
+        return true;
+    }
+    return false;
+}
+
+size_t MqttConnection::unsent() {
+    return waiting.size() + first.size() + unacknowledged.size();
 }
 
 void MqttConnection::send(const MqttMessage& message) {
@@ -250,10 +234,6 @@ void MqttConnection::send(const MqttMessage& message) {
 
 void MqttConnection::farewell() {
     const Clock::time_point end = Clock::now() + farewellTime;
-    auto unsent = [this] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return waiting.size() + first.size() + unacknowledged.size();
-    };
     // A run shorter than the first connection (a short file) still gets its
     // lines out; a broker known to be away is not waited for.
     auto reachable = [this] { return up || lastProblem.empty(); };

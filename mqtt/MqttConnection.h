@@ -14,10 +14,12 @@
 // connection drops are sent again by libmosquitto after the next one.
 #pragma once
 
+#include "io/BoundedQueue.h"
+
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -34,8 +36,8 @@ struct MqttMessage {
     // thread never touches the disk for it.
     std::string payloadFile;
     // A state the connected handler sends anyway: it is not queued while the
-    // connection is down, and a copy still waiting when a connection is made
-    // is dropped, so that no stale state follows the fresh one.
+    // connection is down, and a copy still waiting from before the latest
+    // connection is dropped, so that no stale state follows the fresh one.
     bool state = false;
 };
 
@@ -74,11 +76,17 @@ public:
     MqttConnection(const MqttConnection&) = delete;
     MqttConnection& operator=(const MqttConnection&) = delete;
 
-    // From any thread; never waits for the network.
+    // From any thread; never waits for the network. For a state message,
+    // change the state the connected handler reads before the call.
     void publish(MqttMessage message);
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    struct Queued {
+        MqttMessage message;
+        unsigned connection; // the number of the connection it was queued during
+    };
 
     static void onConnect(mosquitto*, void* self, int code);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
@@ -94,6 +102,7 @@ private:
     std::string describe(int code, int error) const;
     void sendWaiting();
     bool take(MqttMessage& message);
+    size_t unsent();
     void send(const MqttMessage& message);
     void farewell();
     void wake();
@@ -106,11 +115,11 @@ private:
     int wakeFd = -1;
 
     // Shared with the callers of publish().
-    std::mutex mutex;
-    std::deque<MqttMessage> waiting;
-    bool up = false; // connected and acknowledged by the broker
-    bool stopping = false;
-    bool dropping = false;
+    BoundedQueue<Queued> waiting;
+    std::atomic<bool> up{false}; // connected and acknowledged by the broker
+    std::atomic<unsigned> connections{0};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> dropping{false};
 
     // The connection's thread only.
     std::deque<MqttMessage> first; // before anything waiting
