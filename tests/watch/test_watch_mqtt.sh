@@ -13,7 +13,7 @@
 # discovery again; a restarted broker gets availability, motion state,
 # settings and discovery again, and a command there starts motion again;
 # kill -9 leaves "offline" through the last will. A short file run with its
-# default name, another prefix and no discovery gets its lines out before it
+# default name, another prefix and no discovery gets all its lines out and
 # ends cleanly with "offline".
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
@@ -68,18 +68,20 @@ probe_through() {
     grep -qxF "motion_watch/probe $1" "$1"
 }
 has() { grep -aqxF -- "$2" "$1"; }
-count() { grep -acxF -- "$2" "$1" || true; }
+count() { grep -acxF -- "$2" "$1"; }
+# at_least N COMMAND...: COMMAND prints a number of at least N.
+at_least() { [ "$("${@:2}")" -ge "$1" ]; }
 wait_for() { e2e_check "no \"$2\" in $1" e2e_wait_until 60 has "$1" "$2"; }
-wait_count() { e2e_check "\"$2\" not $3 times in $1" e2e_wait_until 60 test "$(count "$1" "$2")" -ge "$3"; }
-discovery_count() { grep -ac '^homeassistant/[a-z_]*/motion_watch_cam/[a-z_]*/config {' "$1" || true; }
+wait_count() { e2e_check "\"$2\" not $3 times in $1" e2e_wait_until 60 at_least "$3" count "$1" "$2"; }
+discovery_count() { grep -ac '^homeassistant/[a-z_]*/motion_watch_cam/[a-z_]*/config {' "$1"; }
 watch_stream() {
     watch_serve_stream moving.avi "$stream_port"
     "$MOTION_WATCH" --source "http://127.0.0.1:$stream_port" --post 1 --mqtt "127.0.0.1:$broker_port" --name cam "$@" \
         >stdout.txt 2>stderr.txt &
     E2E_APP_PID=$!
 }
-configured_width() {
-    /usr/bin/python3 -c 'import json; print(json.load(open("Config_Params.json"))["Config_Params"]["max_object_width"])'
+configured_width_is() {
+    [ "$(/usr/bin/python3 -c 'import json; print(json.load(open("Config_Params.json"))["Config_Params"]["max_object_width"])')" = "$1" ]
 }
 T=motion_watch/cam
 width=$T/settings/max_object_width
@@ -89,7 +91,7 @@ start_broker
 e2e_log "a wrong login"
 watch_stream --output refused --mqtt-auth wrong-login
 e2e_check "the refused login is not reported" e2e_wait_until 30 grep -q 'not authorised' stderr.txt
-e2e_check "the login is not tried again" e2e_wait_until 30 test "$(grep -c 'not authorised' broker.log)" -ge 2
+e2e_check "the login is not tried again" e2e_wait_until 30 at_least 2 grep -c 'not authorised' broker.log
 e2e_check "no event while the broker refuses" e2e_wait_until 60 grep -q '"type":"start"' refused/events.jsonl
 e2e_app_running || e2e_fail "the watcher ended when the broker refused it"
 [ "$(grep -c 'not authorised' stderr.txt)" -eq 1 ] || e2e_fail "the refusal is reported at every attempt"
@@ -117,7 +119,7 @@ discovered=$(discovery_count first.txt)
 publish -t "$width/set" -m 8
 wait_for first.txt "$width 8"
 wait_for first.txt "$T/motion OFF"
-e2e_check "the setting is not kept in the configuration file" e2e_wait_until 30 test "$(configured_width)" = 8
+e2e_check "the setting is not kept in the configuration file" e2e_wait_until 30 configured_width_is 8
 e2e_check "no end line published" e2e_wait_until 30 grep -q "^$T/events {\"type\":\"end\"" first.txt
 diff <(sed -n "s|^$T/events ||p" first.txt) out/events.jsonl || e2e_fail "the published lines differ from the log"
 snapshot=$(sed -n 's/.*"snapshot":"\([^"]*\)".*/\1/p' out/events.jsonl)
@@ -129,7 +131,7 @@ wait_count first.txt "$width 8" 2
 grep -q "$width/set: .*max_object_width" stderr.txt || e2e_fail "the refused value is not reported"
 
 publish -t homeassistant/status -m online
-e2e_check "the discovery is not sent again" e2e_wait_until 60 test "$(discovery_count first.txt)" -ge $((2 * discovered))
+e2e_check "the discovery is not sent again" e2e_wait_until 60 at_least $((2 * discovered)) discovery_count first.txt
 
 e2e_log "the broker restarts"
 stop_broker
@@ -139,7 +141,7 @@ subscribe second.txt
 wait_for second.txt "$T/availability online"
 wait_for second.txt "$T/motion OFF"
 wait_for second.txt "$width 8"
-e2e_check "no discovery after the restart" e2e_wait_until 60 test "$(discovery_count second.txt)" -ge "$discovered"
+e2e_check "no discovery after the restart" e2e_wait_until 60 at_least "$discovered" discovery_count second.txt
 publish -t "$width/set" -m 128
 wait_for second.txt "$T/motion ON"
 
