@@ -125,7 +125,6 @@ private:
     std::deque<MqttMessage> first; // before anything waiting
     std::set<int> unacknowledged;  // handed to libmosquitto, not yet acknowledged
     bool socketOpen = false;
-    bool attempted = false;
     int refusal = 0; // the broker's answer to the last connection request
     Clock::time_point deadline; // of the connection attempt in progress, or of the next
     Clock::duration backOff;
