@@ -12,6 +12,7 @@ PACKAGES=(
   clang libclang-rt-14-dev libomp-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
   ffmpeg
+  mosquitto mosquitto-clients libmosquitto-dev
 )
 
 missing=()

@@ -1,8 +1,8 @@
-# Shared by the fault-injection tests of motion_watch, after tests/e2e/lib.sh:
+# Shared by the fault-injection tests of motion_watch, after tests/e2e/lib.sh
+# (and with tests/watch/stream_lib.sh, for watch_free_port):
 #
 #   faults_schedule N PERIOD SHOWN  a make_test_video schedule: the square
 #                                   shown SHOWN frames of every PERIOD, N times
-#   faults_free_port                a free TCP port on 127.0.0.1
 #   faults_mount_tmpfs SIZE DIR     mount a tmpfs of SIZE (such as 2m) on DIR,
 #                                   unmounted on exit; skips without root
 #   faults_serve PORT VIDEO PLAN... start tests/watch/stream_server.py (see
@@ -21,16 +21,13 @@
 # unmounted.
 
 faults_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$faults_here/stream_lib.sh"
 faults_server=""
 
 faults_schedule() {
     local ranges="" k
     for ((k = 0; k < $1; ++k)); do ranges+="${ranges:+,}$((k * $2))-$((k * $2 + $3))"; done
     echo "$ranges"
-}
-
-faults_free_port() {
-    /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
 _faults_stop() {

@@ -30,7 +30,7 @@ clip_frames_written() {
     [ -n "$clip" ] && [ "$(stat -c %s "$clip")" -gt 50000 ]
 }
 # A stream at its own pace, so that the event still runs at the kill.
-port=$(faults_free_port)
+port=$(watch_free_port)
 faults_serve "$port" moving.avi stream
 faults_start_watch --source "http://127.0.0.1:$port/" --output out --on-event 'exec /usr/bin/python3 fds.py'
 e2e_check "no event started" e2e_wait_until 60 grep -qs '"type":"start"' out/events.jsonl

@@ -17,7 +17,7 @@ e2e_make_workdir
 faults_mount_tmpfs 2m disk
 e2e_make_video moving.avi --frames 400 --fps 10 --schedule "$(faults_schedule 7 60 40)"
 e2e_write_config unused.avi
-port=$(faults_free_port)
+port=$(watch_free_port)
 faults_serve "$port" moving.avi stream
 
 # An earlier event 0 whose lines end 50 bytes short of the page.

@@ -17,7 +17,7 @@ e2e_make_workdir
 e2e_make_video moving.avi --frames 600 --fps 10
 e2e_write_config unused.avi
 
-port=$(faults_free_port)
+port=$(watch_free_port)
 faults_serve "$port" moving.avi silent
 faults_start_watch --source "http://127.0.0.1:$port/" --output silent-out
 e2e_check "the watcher did not connect" e2e_wait_until 30 grep -q '^connect 1' server.log
@@ -26,7 +26,7 @@ faults_stop_within 2 HUP
 _faults_stop "$faults_server"
 rm server.log
 
-port=$(faults_free_port)
+port=$(watch_free_port)
 faults_serve "$port" moving.avi stall:8 garbage stall:10
 faults_start_watch --source "http://127.0.0.1:$port/" --output out --post 1
 e2e_check "no message about the lost source" e2e_wait_until 60 grep -qxF "Video source lost, reopening" stderr.txt

@@ -47,6 +47,10 @@ const OptionParser optionParsers[] = {
     {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
     {"--region-mask", [](const char* v, WatchOptions& o) { o.regionMask = v; return true; }},
     {"--name", [](const char* v, WatchOptions& o) { return parseText(v, o.name); }},
+    {"--mqtt", [](const char* v, WatchOptions& o) { return parseBrokerAddress(v, o.mqtt.host, o.mqtt.port); }},
+    {"--mqtt-auth", [](const char* v, WatchOptions& o) { return parseText(v, o.mqttLoginFile); }},
+    {"--mqtt-prefix", [](const char* v, WatchOptions& o) { return parseText(v, o.mqtt.prefix); }},
+    {"--mqtt-discovery-prefix", [](const char* v, WatchOptions& o) { o.mqtt.discoveryPrefix = v; return true; }},
 };
 
 const OptionParser* findOption(const std::string& name) {
@@ -67,6 +71,10 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv,
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--mqtt-persist") {
+            options.mqtt.persist = true;
             continue;
         }
         const OptionParser* option = findOption(name);
@@ -90,6 +98,8 @@ const char* watchUsage() {
     return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
            "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
            "                    [--region-mask FILE] [--name NAME]\n"
+           "                    [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]\n"
+           "                     [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]\n"
            "  --config FILE        configuration (default Config_Params.json)\n"
            "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
            "  --output DIR         where clips, snapshots and events.jsonl go (default events)\n"
@@ -98,5 +108,10 @@ const char* watchUsage() {
            "  --on-event COMMAND   shell command run for every event line, the line on its input\n"
            "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
            "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n"
-           "  --name NAME          the camera's name (default: the configuration file's name without extension)\n";
+           "  --name NAME          the camera's name (default: the configuration file's name without extension)\n"
+           "  --mqtt HOST[:PORT]   publish to this MQTT broker (port 1883 by default)\n"
+           "  --mqtt-auth FILE     the broker login, one line user:password\n"
+           "  --mqtt-prefix PREFIX topics under PREFIX/NAME (default motion_watch)\n"
+           "  --mqtt-discovery-prefix PREFIX  Home Assistant discovery (default homeassistant, \"\" off)\n"
+           "  --mqtt-persist       keep settings changed over MQTT in the configuration file\n";
 }

@@ -1,6 +1,8 @@
 // The command line of motion_watch.
 #pragma once
 
+#include "mqtt/MqttOptions.h"
+
 #include <optional>
 #include <string>
 
@@ -14,6 +16,8 @@ struct WatchOptions {
     std::optional<long long> maxStorageMb; // empty: no limit
     std::optional<std::string> regionMask; // the configuration's when not given; "" none
     std::string name; // the camera's name; empty: the configuration file's name without extension
+    MqttOptions mqtt;           // no host: no MQTT; the name and the login are filled in at the start
+    std::string mqttLoginFile;  // empty: no login
     bool help = false;
 
     // The camera's name in force.
