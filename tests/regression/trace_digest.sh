@@ -6,18 +6,30 @@
 # motion_trace_raw with every background kernel this processor runs: each
 # must give the same bytes.
 #
-#   trace_digest.sh check     compare (the CTest test regression_trace)
-#   trace_digest.sh update    store the digests of the current behaviour
+#   trace_digest.sh check      compare (the CTest test regression_trace)
+#   trace_digest.sh update     store the digests of the current behaviour
+#   trace_digest.sh check-raw  compare motion_trace_raw's traces alone, of
+#                              another build (scripts/cross-aarch64.sh,
+#                              scripts/sanitize.sh); sample clip: the fastest
+#                              kernel alone, two threads
 #
 # After a deliberate change of detector behaviour, regenerate and commit the
 # digests with:  cmake --build build --target update_trace_digests
 #
-# Environment (set by tests/CMakeLists.txt): MOTION_TRACE, MOTION_TRACE_RAW,
-# DUMP_GREY_FRAMES, MAKE_TEST_VIDEO, SAMPLES_DIR, WORK_DIR.
+# Environment (set by tests/CMakeLists.txt): MOTION_TRACE (not for
+# check-raw), MOTION_TRACE_RAW, DUMP_GREY_FRAMES, MAKE_TEST_VIDEO,
+# SAMPLES_DIR, WORK_DIR; RAW_RUNNER, a command that runs motion_trace_raw
+# (an emulator), none when empty.
 set -euo pipefail
 
 mode=${1:-check}
-[ "$mode" = check ] || [ "$mode" = update ] || { echo "usage: $0 check|update" >&2; exit 2; }
+case "$mode" in
+check | update | check-raw) ;;
+*)
+    echo "usage: $0 check|update|check-raw" >&2
+    exit 2
+    ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 digests=$here/digests
 work=${WORK_DIR:?}
@@ -61,14 +73,18 @@ compare() {
     fi
 }
 
-# check_case NAME VIDEO THREADS...: the trace of VIDEO with each thread
-# count, from motion_trace and from motion_trace_raw with each kernel (the
-# grey frames piped from dump_grey_frames). An update stores the digest of
-# the first run; all others must match it.
-check_case() {
+trace_raw() {
+    # shellcheck disable=SC2086 # the runner is a command with its arguments
+    ${RAW_RUNNER:-} "$MOTION_TRACE_RAW" "$@"
+}
+
+# trace_case NAME VIDEO THREADS...: motion_trace's trace of VIDEO with each
+# thread count. An update stores the digest of the first run; all others
+# must match it.
+trace_case() {
     local name=$1 video=$2
     shift 2
-    local store=keep threads kernel trace
+    local store=keep threads trace
     [ "$mode" = update ] && store=store
     for threads in "$@"; do
         trace="$work/$name.threads_$threads.jsonl"
@@ -76,25 +92,41 @@ check_case() {
         compare "$name" "with $threads thread(s)" "$trace" "$store"
         store=keep
     done
-    for kernel in $("$MOTION_TRACE_RAW" --kernels); do
+}
+
+# raw_case NAME VIDEO KERNELS THREADS...: motion_trace_raw's trace of the
+# grey frames of VIDEO, piped from dump_grey_frames, with each of the
+# KERNELS (a list) and each thread count.
+raw_case() {
+    local name=$1 video=$2 kernels=$3
+    shift 3
+    local kernel threads trace
+    for kernel in $kernels; do
         for threads in "$@"; do
             trace="$work/$name.raw_$kernel.threads_$threads.jsonl"
             # shellcheck disable=SC2046 # one argument per setting
             "$DUMP_GREY_FRAMES" "$video" /dev/stdout |
-                "$MOTION_TRACE_RAW" --kernel "$kernel" $(raw_settings "$threads") --output "$trace"
+                trace_raw --kernel "$kernel" $(raw_settings "$threads") --output "$trace"
             compare "$name" "from grey frames, kernel $kernel, $threads thread(s)" "$trace" keep
         done
     done
 }
 
+kernels=$(trace_raw --kernels)
+
 generated="$work/square.avi"
 "$MAKE_TEST_VIDEO" "$generated" --frames 150 --size 320x240 --square 24 --speed 3 --noise 6
-check_case generated "$generated" 1 2
+[ "$mode" = check-raw ] || trace_case generated "$generated" 1 2
+raw_case generated "$generated" "$kernels" 1 2
 
-if [ -s "$SAMPLES_DIR/vtest.avi" ]; then
-    check_case vtest "$SAMPLES_DIR/vtest.avi" 1
-else
+vtest="$SAMPLES_DIR/vtest.avi"
+if [ ! -s "$vtest" ]; then
     echo "samples/vtest.avi is absent (scripts/setup.sh fetches it): only the generated video was checked"
+elif [ "$mode" = check-raw ]; then
+    raw_case vtest "$vtest" "$(echo "$kernels" | tail -n 1)" 2
+else
+    trace_case vtest "$vtest" 1
+    raw_case vtest "$vtest" "$kernels" 1
 fi
 
 [ "$failures" -eq 0 ]

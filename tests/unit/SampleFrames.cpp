@@ -14,41 +14,54 @@
 
 namespace {
 
-GreyFrames framesFromFile(const char* path, int width, int height, int count) {
-    GreyFrames frames;
-    std::FILE* in = path ? std::fopen(path, "rb") : nullptr;
-    if (in == nullptr) return frames;
-    GreyFrame frame;
-    while (int(frames.size()) < count && readGreyFrame(in, frame) == GreyFrameRead::frame &&
-           frame.width == width && frame.height == height)
-        frames.push_back(frame.pixels);
-    std::fclose(in);
-    return frames;
+// Adds a frame of the clip's size (the first frame sets it); false for
+// another size.
+bool add(SampleClip& clip, int width, int height, const uint8_t* pixels) {
+    if (clip.frames.empty()) {
+        clip.width = width;
+        clip.height = height;
+    } else if (width != clip.width || height != clip.height) {
+        return false;
+    }
+    clip.frames.emplace_back(pixels, pixels + size_t(width) * height);
+    return true;
 }
 
-GreyFrames framesFromClip(int width, int height, int count) {
-    GreyFrames frames;
+SampleClip clipFromFile(const char* path, int count) {
+    SampleClip clip;
+    std::FILE* in = path ? std::fopen(path, "rb") : nullptr;
+    if (in == nullptr) return clip;
+    GreyFrame frame;
+    while (int(clip.frames.size()) < count && readGreyFrame(in, frame) == GreyFrameRead::frame &&
+           !frame.pixels.empty() && add(clip, frame.width, frame.height, frame.pixels.data())) {
+    }
+    std::fclose(in);
+    return clip;
+}
+
+SampleClip clipFromVideo(int count) {
+    SampleClip clip;
 #ifdef MOTION_SAMPLES_WITH_OPENCV
     cv::VideoCapture capture(MOTION_SAMPLES_DIR "/vtest.avi");
     cv::Mat colour, grey;
-    while (capture.isOpened() && int(frames.size()) < count && capture.read(colour)) {
+    while (capture.isOpened() && int(clip.frames.size()) < count && capture.read(colour)) {
         cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
-        if (grey.cols != width || grey.rows != height) break;
-        frames.emplace_back(grey.data, grey.data + grey.total());
+        if (!add(clip, grey.cols, grey.rows, grey.data)) break;
     }
 #else
-    (void)width, (void)height, (void)count;
+    (void)count;
 #endif
-    return frames;
+    return clip;
 }
 
 // A bright rectangle moving right and a dark disc moving left.
-GreyFrames generatedFrames(int width, int height, int count) {
-    GreyFrames frames;
+SampleClip generatedClip(int count) {
+    constexpr int width = 768, height = 576;
+    SampleClip clip;
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> noise(-6, 6);
+    std::vector<uint8_t> frame(size_t(width) * height);
     for (int i = 0; i < count; ++i) {
-        std::vector<uint8_t> frame(size_t(width) * height);
         const int rectX = 10 + 9 * i, rectY = height / 4, discX = width - 20 - 7 * i, discY = height / 2;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
@@ -57,16 +70,16 @@ GreyFrames generatedFrames(int width, int height, int count) {
                 if ((x - discX) * (x - discX) + (y - discY) * (y - discY) <= 30 * 30) v = 30;
                 frame[size_t(y) * width + x] = uint8_t(std::clamp(v + noise(rng), 0, 255));
             }
-        frames.push_back(std::move(frame));
+        add(clip, width, height, frame.data());
     }
-    return frames;
+    return clip;
 }
 
 } // namespace
 
-GreyFrames loadSampleFrames(int width, int height, int count) {
-    GreyFrames frames = framesFromFile(std::getenv("MOTION_SAMPLE_FRAMES"), width, height, count);
-    if (int(frames.size()) < count) frames = framesFromClip(width, height, count);
-    if (int(frames.size()) < count) frames = generatedFrames(width, height, count);
-    return frames;
+SampleClip loadSampleClip(int count) {
+    SampleClip clip = clipFromFile(std::getenv("MOTION_SAMPLE_FRAMES"), count);
+    if (int(clip.frames.size()) < count) clip = clipFromVideo(count);
+    if (int(clip.frames.size()) < count) clip = generatedClip(count);
+    return clip;
 }

@@ -52,9 +52,13 @@ uint32_t bits(float f) {
     return ::testing::AssertionSuccess();
 }
 
-const std::vector<std::vector<uint8_t>>& sampleFrames() {
-    static const auto frames = loadSampleFrames(768, 576, 60);
-    return frames;
+const SampleClip& sample() {
+    static const SampleClip clip = loadSampleClip(60);
+    return clip;
+}
+
+int gridPixels(MotionDetector& d) {
+    return stagesOf(d).scaledWidth * stagesOf(d).scaledHeight;
 }
 
 // A detector with its models mirrored by a reference run: every frame is fed
@@ -148,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(BackgroundModel, EveryKernel, ::testing::ValuesIn(built
                          });
 
 TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (int factor : {1, 2, 3, 4}) {
         for (int components : {1, 3, 5, 10}) {
             SCOPED_TRACE(::testing::Message() << "factor " << factor << ", components " << components);
@@ -157,7 +161,7 @@ TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
             run.detector.setParam(SCALE_FACTOR, factor);
             run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
             const int count = factor == 1 ? 20 : 40;
-            for (int i = 0; i < count; ++i) run.feed(frames[i], 768, 576);
+            for (int i = 0; i < count; ++i) run.feed(clip.frames[i], clip.width, clip.height);
             run.expectSame("after the last frame");
             int motion = 0;
             for (uint8_t v : run.mask) motion += v == 255;
@@ -169,7 +173,7 @@ TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
 }
 
 TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     ReferenceRun run;
     use(run.detector);
     run.detector.setParam(SCALE_FACTOR, 2);
@@ -183,7 +187,7 @@ TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
         run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, step.components);
         run.detector.setParam(ALPHA_COEFF, step.alpha);
         run.detector.setParam(PIXEL_DEVIATION, step.deviation);
-        for (int i = 0; i < 8; ++i) run.feed(frames[frame++], 768, 576);
+        for (int i = 0; i < 8; ++i) run.feed(clip.frames[frame++], clip.width, clip.height);
         run.expectSame(("after " + std::to_string(step.components) + " components").c_str());
     }
 }
@@ -327,21 +331,24 @@ void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int wid
 }
 
 TEST(BackgroundModel, ParallelUpdateEqualsSerialForEveryTeamSize) {
-    const std::vector<std::vector<uint8_t>> frames(sampleFrames().begin(), sampleFrames().begin() + 25);
+    const SampleClip& clip = sample();
+    const std::vector<std::vector<uint8_t>> frames(clip.frames.begin(), clip.frames.begin() + 25);
     for (int factor : {1, 3}) {
-        expectSameAsSerial(frames, 768, 576, factor, 0, 1); // the parallel path with a team of one
-        expectSameAsSerial(frames, 768, 576, factor, 2, 0);
-        expectSameAsSerial(frames, 768, 576, factor, 4, 0);
-        expectSameAsSerial(frames, 768, 576, factor, 0, 3);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 0, 1); // the parallel path with a team of one
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 2, 0);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 4, 0);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 0, 3);
     }
 }
 
 TEST(BackgroundModel, TeamLargerThanTheRowCount) {
     std::vector<std::vector<uint8_t>> frames;
-    for (const auto& full : sampleFrames()) {
+    const SampleClip& clip = sample();
+    for (const auto& full : clip.frames) {
         std::vector<uint8_t> small(64 * 40);
         for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 64; ++x) small[y * 64 + x] = full[(y * 576 / 40) * 768 + x * 768 / 64];
+            for (int x = 0; x < 64; ++x)
+                small[y * 64 + x] = full[size_t(y * clip.height / 40) * clip.width + x * clip.width / 64];
         frames.push_back(std::move(small));
     }
     expectSameAsSerial(frames, 64, 40, 8, 9, 0); // five rows, nine threads
@@ -350,22 +357,23 @@ TEST(BackgroundModel, TeamLargerThanTheRowCount) {
 // A host that set its own OpenMP thread count keeps it: the detector gives
 // its teams their size itself, and NUM_THREADS 0 takes the host's count.
 TEST(BackgroundModel, LeavesTheHostsOpenMPSettingAlone) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     omp_set_num_threads(3);
     MotionDetector byDefault, onTwo;
     onTwo.setParam(NUM_THREADS, 2);
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(onTwo.processFrame(frames[i].data(), 768, 576, nullptr));
-        ASSERT_TRUE(byDefault.processFrame(frames[i].data(), 768, 576, nullptr));
+        ASSERT_TRUE(onTwo.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
+        ASSERT_TRUE(byDefault.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
     }
     EXPECT_EQ(omp_get_max_threads(), 3);
     // The size of the team that updates the rows, as the calling thread
     // sees it while it hands rows on.
     const auto teamSize = [&](int threads) {
         BackgroundModel model;
-        model.resize(768, 576);
+        model.resize(clip.width, clip.height);
         int size = 0;
-        model.update(frames[0].data(), nullptr, {0.01, 10, 5, threads, 0, 1}, [&](int) { size = omp_get_num_threads(); });
+        model.update(clip.frames[0].data(), nullptr, {0.01, 10, 5, threads, 0, 1},
+                     [&](int) { size = omp_get_num_threads(); });
         return size;
     };
     EXPECT_EQ(teamSize(2), 2);
@@ -374,17 +382,17 @@ TEST(BackgroundModel, LeavesTheHostsOpenMPSettingAlone) {
 }
 
 TEST(BackgroundModel, FirstFrameIsBackgroundWithOneComponentPerPixel) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (bool afterReset : {false, true}) {
         MotionDetector d;
         d.setParam(SCALE_FACTOR, 4);
         if (afterReset) {
-            ASSERT_TRUE(d.processFrame(frames[5].data(), 768, 576, nullptr));
+            ASSERT_TRUE(d.processFrame(clip.frames[5].data(), clip.width, clip.height, nullptr));
             d.reset();
         }
-        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
+        ASSERT_TRUE(d.processFrame(clip.frames[0].data(), clip.width, clip.height, nullptr));
         const uint8_t* scaled = stagesOf(d).scaledFrame.get();
-        for (int i = 0; i < 192 * 144; ++i) {
+        for (int i = 0; i < gridPixels(d); ++i) {
             ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
             const PixelModel m = stagesOf(d).background.model(i);
             ASSERT_TRUE(m.initialized);
@@ -446,18 +454,18 @@ TEST(BackgroundModel, SingleComponentIsAlwaysBackground) {
 }
 
 TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     MotionDetector d;
     use(d);
     d.setParam(SCALE_FACTOR, 4);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
-    const int pixels = 192 * 144;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
+    const int pixels = gridPixels(d), width = stagesOf(d).scaledWidth, row = stagesOf(d).scaledHeight * 2 / 3;
     std::vector<PixelModel> before;
     for (int i = 0; i < pixels; ++i) before.push_back(stagesOf(d).background.model(i));
     std::vector<uint8_t> region(pixels, 0);
     // Every other pixel of one row is included, with any non-zero value.
-    for (int x = 0; x < 192; x += 2) region[100 * 192 + x] = uint8_t(1 + x);
-    ASSERT_TRUE(d.processFrame(frames[40].data(), 768, 576, region.data()));
+    for (int x = 0; x < width; x += 2) region[row * width + x] = uint8_t(1 + x);
+    ASSERT_TRUE(d.processFrame(clip.frames[40].data(), clip.width, clip.height, region.data()));
     std::vector<PixelModel> expected = before;
     const uint8_t* scaled = stagesOf(d).scaledFrame.get();
     for (int i = 0; i < pixels; ++i) {
@@ -468,21 +476,21 @@ TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
 }
 
 TEST(BackgroundModel, ZeroLearningRateFreezesTheModel) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (double alpha : {0.0, 1e-40}) {
         MotionDetector d;
         d.setParam(SCALE_FACTOR, 8);
         ASSERT_TRUE(d.setParam(ALPHA_COEFF, alpha));
-        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
-        for (int i = 0; i < 96 * 72; ++i) ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), PixelModel{})) << i;
+        ASSERT_TRUE(d.processFrame(clip.frames[0].data(), clip.width, clip.height, nullptr));
+        for (int i = 0; i < gridPixels(d); ++i) ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), PixelModel{})) << i;
         // A model learnt at another rate stays as it is, and nothing is motion.
         d.setParam(ALPHA_COEFF, 0.01);
-        for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
         std::vector<PixelModel> learnt;
-        for (int i = 0; i < 96 * 72; ++i) learnt.push_back(stagesOf(d).background.model(i));
+        for (int i = 0; i < gridPixels(d); ++i) learnt.push_back(stagesOf(d).background.model(i));
         d.setParam(ALPHA_COEFF, alpha);
-        ASSERT_TRUE(d.processFrame(frames[50].data(), 768, 576, nullptr));
-        for (int i = 0; i < 96 * 72; ++i) {
+        ASSERT_TRUE(d.processFrame(clip.frames[50].data(), clip.width, clip.height, nullptr));
+        for (int i = 0; i < gridPixels(d); ++i) {
             ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
             ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), learnt[i])) << i;
         }
