@@ -9,11 +9,14 @@
 // updating the pixels one at a time (the plain kernel), on one thread or
 // many, on any processor. The code is written in the compilers' generic
 // vector types; only gathering a lane mask into bits and widening bytes into
-// lanes have x86 versions, where the generic code compiles poorly.
+// lanes are written for each instruction set, as the generic code for them
+// compiles to a lane at a time.
 #include "detector/background/RowKernels.h"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 #include <algorithm>
@@ -44,18 +47,6 @@ namespace {
 constexpr int groupLanes = PixelModelStore::lanes;
 constexpr float backgroundWeight = 0.7f; // weight share that counts as background
 
-template <typename T>
-LANE_INLINE T load(const void* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename T>
-LANE_INLINE void store(void* p, const T& v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 // Vector types and lane-mask helpers for W lanes. Masks hold -1 (true) or 0.
 template <int W>
 struct Lanes;
@@ -74,15 +65,10 @@ struct Lanes<4> {
         const __m128i zero = _mm_setzero_si128();
         return I(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero), zero));
     }
-#else
-    LANE_INLINE static unsigned bits(I m) {
-        const I b = m & laneBit;
-        return unsigned(b[0] | b[1] | b[2] | b[3]);
-    }
+#elif defined(__aarch64__)
+    LANE_INLINE static unsigned bits(I m) { return vaddvq_u32(vandq_u32(uint32x4_t(m), uint32x4_t(laneBit))); }
     LANE_INLINE static I widen(int64_t bytes) {
-        typedef uint8_t Bytes __attribute__((vector_size(8)));
-        const Bytes b = load<Bytes>(&bytes);
-        return __builtin_convertvector(__builtin_shufflevector(b, b, 0, 1, 2, 3), I);
+        return I(vmovl_u16(vget_low_u16(vmovl_u8(vcreate_u8(uint64_t(bytes))))));
     }
 #endif
 };
@@ -151,6 +137,18 @@ LANE_INLINE V select(I mask, V a, V b) {
 template <typename V>
 LANE_INLINE typename V::I maskOfBits(unsigned bits) {
     return ((typename V::I{} + int32_t(bits)) & V::laneBit) != 0;
+}
+
+template <typename T>
+LANE_INLINE T load(const void* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T>
+LANE_INLINE void store(void* p, const T& v) {
+    std::memcpy(p, &v, sizeof v);
 }
 
 // 255 in byte i for each set bit i: the motion decisions of a group.
