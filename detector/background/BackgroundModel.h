@@ -48,7 +48,6 @@ public:
     // unless another is chosen. Returns false, changing nothing, when the
     // processor cannot run it. Not while an update runs.
     bool useKernel(BackgroundKernel kernel);
-    BackgroundKernel kernel() const { return kernelInUse; }
 
     // Updates every model with its pixel of the scaled frame and writes the
     // mask (255 motion, 0 background). regionMask, when not null, holds a

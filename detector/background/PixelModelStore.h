@@ -86,12 +86,12 @@ public:
     // Readies the store for an update with `components` slots at learning
     // rate `alpha`: maps planes 0..components-1 where missing, their pages
     // made present by an OpenMP team of `team` threads (1: the calling
-    // thread alone), clears the ordered flags if the count changed, and forgets the
-    // live bounds if the count or the rate changed. Call before an update,
-    // not during one: returns whether every slot is still all zero (nothing
-    // written since allocate() or clear()), which the update may rely on to
-    // read no slot, and from then on counts the store as written. Throws
-    // std::bad_alloc on failure.
+    // thread alone), clears the ordered flags if the count changed, and
+    // forgets the live bounds if the count or the rate changed. Call before
+    // an update, not during one: returns whether every slot is still all
+    // zero (nothing written since allocate() or clear()), which the update
+    // may rely on to read no slot, and from then on counts the store as
+    // written. Throws std::bad_alloc on failure.
     bool reserve(int components, float alpha, int team);
 
     // One pixel's model as a record, index = row * width + column. set()
