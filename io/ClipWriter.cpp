@@ -8,9 +8,25 @@ namespace {
 // before: quality costs disk space, and the storage limit counts it.
 const std::vector<int> jpegQuality{cv::IMWRITE_JPEG_QUALITY, 80};
 
+// OpenCV makes its table of encoders at the first encoding, as a static that
+// is destroyed at exit in the reverse order of creation. Making it before the
+// first writer exists means that it outlives whatever exit handler the owner
+// of a writer registers later (the demo finalises its recording from one when
+// the display goes away), instead of vanishing under the encoding thread.
+void createEncoderTables() {
+    static const bool created = [] {
+        std::vector<uchar> unused;
+        return cv::imencode(".jpg", cv::Mat(8, 8, CV_8UC3, cv::Scalar::all(0)), unused);
+    }();
+    (void)created;
+}
+
 } // namespace
 
-ClipWriter::ClipWriter() : queue(16), worker(&ClipWriter::work, this) {}
+ClipWriter::ClipWriter() : queue(16) {
+    createEncoderTables();
+    worker = std::thread(&ClipWriter::work, this);
+}
 
 ClipWriter::~ClipWriter() {
     close();

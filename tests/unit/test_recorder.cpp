@@ -1,6 +1,7 @@
 // Recording: file names, collisions, the written file, and a file that
 // cannot be written.
 #include "io/Recorder.h"
+#include "io/Shutdown.h"
 #include "io/UniqueFile.h"
 
 #include <gtest/gtest.h>
@@ -86,6 +87,29 @@ TEST_F(RecorderTest, WritesMotionJpegAtThirtyFramesPerSecond) {
         EXPECT_GT(cv::mean(frame)[2], 150.0); // colour kept
     }
     EXPECT_EQ(frames, 3);
+}
+
+// The window toolkit calls exit() when the display goes away, while frames
+// still wait to be encoded; the guard must finalise the recording with every
+// frame, whatever the order in which the libraries' statics are torn down.
+TEST_F(RecorderTest, AnExitWhileRecordingStillFinalisesTheRecording) {
+    // A fresh process, so that no earlier test has made the encoder's statics.
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    InDirectory inside(dir);
+    const auto recordThenExit = [] {
+        Recorder recorder(cv::Size(320, 240));
+        const ExitGuard guard([&recorder] { recorder.stop(); });
+        recorder.toggle();
+        cv::Mat frame(240, 320, CV_8UC3);
+        cv::randu(frame, 0, 256);
+        for (int i = 0; i < 40; ++i) recorder.write(frame);
+        std::exit(1);
+    };
+    EXPECT_EXIT(recordThenExit(), ::testing::ExitedWithCode(255), "");
+    const std::set<std::string> names = recordingsIn(dir);
+    ASSERT_EQ(names.size(), 1u);
+    cv::VideoCapture file((dir / *names.begin()).string(), cv::CAP_ANY);
+    EXPECT_EQ(file.get(cv::CAP_PROP_FRAME_COUNT), 40.0);
 }
 
 TEST_F(RecorderTest, RecordingsInTheSameSecondKeepEachOther) {
