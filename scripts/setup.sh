@@ -11,7 +11,8 @@ PACKAGES=(
   xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
-  ffmpeg
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -1,0 +1,184 @@
+#include "io/FragmentedMp4Writer.h"
+
+#include <opencv2/core.hpp>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+
+namespace {
+
+// x264's speed at which encoding a 576p frame costs less than detecting on
+// it, on one thread so that the detector keeps the other cores.
+constexpr const char* encoderPreset = "veryfast";
+
+std::string describe(int averror) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(averror, text, sizeof text);
+    return text;
+}
+
+int even(int n) {
+    return n + (n & 1);
+}
+
+// Prefers x264; any other H.264 encoder the library was built with will do.
+const AVCodec* findH264Encoder() {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    return codec != nullptr ? codec : avcodec_find_encoder(AV_CODEC_ID_H264);
+}
+
+} // namespace
+
+struct FragmentedMp4Writer::Encoder {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    SwsContext* converter = nullptr;
+    AVFrame* picture = nullptr;
+    AVPacket* packet = nullptr;
+    cv::Size frameSize;
+    long long frames = 0;
+
+    ~Encoder() {
+        av_packet_free(&packet);
+        av_frame_free(&picture);
+        sws_freeContext(converter);
+        avcodec_free_context(&codec);
+        if (format != nullptr) avio_closep(&format->pb);
+        avformat_free_context(format);
+    }
+
+    // Sets up everything; "" on success, else what failed.
+    std::string open(const std::string& path, double fps, cv::Size size);
+
+    // Hands a frame (or, with null, the end) to the encoder and writes every
+    // packet it gives back; "" on success.
+    std::string encode(const AVFrame* frame);
+
+    std::string convert(const cv::Mat& bgr);
+};
+
+std::string FragmentedMp4Writer::Encoder::open(const std::string& path, double fps, cv::Size size) {
+    frameSize = size;
+    const AVCodec* h264 = findH264Encoder();
+    if (h264 == nullptr) return "no H.264 encoder in this FFmpeg";
+    int status = avformat_alloc_output_context2(&format, nullptr, "mp4", path.c_str());
+    if (status < 0) return describe(status);
+    codec = avcodec_alloc_context3(h264);
+    stream = avformat_new_stream(format, nullptr);
+    packet = av_packet_alloc();
+    picture = av_frame_alloc();
+    if (codec == nullptr || stream == nullptr || packet == nullptr || picture == nullptr) return "out of memory";
+
+    codec->width = even(size.width);
+    codec->height = even(size.height);
+    codec->pix_fmt = AV_PIX_FMT_YUV420P;
+    codec->time_base = av_inv_q(av_d2q(fps, 100000));
+    codec->framerate = av_d2q(fps, 100000);
+    // A keyframe every second at the latest: each fragment starts with one.
+    codec->gop_size = std::max(1, static_cast<int>(std::lround(fps)));
+    codec->thread_count = 1;
+    codec->color_range = AVCOL_RANGE_MPEG;
+    codec->colorspace = AVCOL_SPC_SMPTE170M;
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(codec->priv_data, "preset", encoderPreset, 0);
+    if ((status = avcodec_open2(codec, h264, nullptr)) < 0) return "cannot open the encoder: " + describe(status);
+    if ((status = avcodec_parameters_from_context(stream->codecpar, codec)) < 0) return describe(status);
+    stream->time_base = codec->time_base;
+
+    picture->format = codec->pix_fmt;
+    picture->width = codec->width;
+    picture->height = codec->height;
+    if ((status = av_frame_get_buffer(picture, 0)) < 0) return describe(status);
+    converter = sws_getContext(codec->width, codec->height, AV_PIX_FMT_BGR24, codec->width, codec->height,
+                               codec->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (converter == nullptr) return "cannot convert BGR to YUV 4:2:0";
+
+    if ((status = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return describe(status);
+    // Every finished fragment goes to the file at once, not when a buffer fills.
+    format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    status = avformat_write_header(format, &options);
+    av_dict_free(&options);
+    return status < 0 ? describe(status) : "";
+}
+
+std::string FragmentedMp4Writer::Encoder::convert(const cv::Mat& bgr) {
+    if (bgr.type() != CV_8UC3 || bgr.size() != frameSize) return "frame of another size or type";
+    cv::Mat padded = bgr;
+    if (bgr.cols != codec->width || bgr.rows != codec->height)
+        cv::copyMakeBorder(bgr, padded, 0, codec->height - bgr.rows, 0, codec->width - bgr.cols, cv::BORDER_REPLICATE);
+    const int status = av_frame_make_writable(picture);
+    if (status < 0) return describe(status);
+    const uint8_t* planes[1] = {padded.data};
+    const int strides[1] = {static_cast<int>(padded.step[0])};
+    sws_scale(converter, planes, strides, 0, padded.rows, picture->data, picture->linesize);
+    picture->pts = frames;
+    return "";
+}
+
+std::string FragmentedMp4Writer::Encoder::encode(const AVFrame* frame) {
+    int status = avcodec_send_frame(codec, frame);
+    if (status < 0) return describe(status);
+    while ((status = avcodec_receive_packet(codec, packet)) >= 0) {
+        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        status = av_interleaved_write_frame(format, packet); // takes the packet's data
+        if (status < 0) return describe(status);
+    }
+    return status == AVERROR(EAGAIN) || status == AVERROR_EOF ? "" : describe(status);
+}
+
+FragmentedMp4Writer::FragmentedMp4Writer() = default;
+
+FragmentedMp4Writer::~FragmentedMp4Writer() {
+    close();
+}
+
+bool FragmentedMp4Writer::open(const std::string& path, double fps, cv::Size frameSize) {
+    close();
+    if (!(fps > 0.0) || frameSize.width <= 0 || frameSize.height <= 0) {
+        lastError = "invalid frame rate or size";
+        return false;
+    }
+    encoder = std::make_unique<Encoder>();
+    lastError = encoder->open(path, fps, frameSize);
+    if (lastError.empty()) return true;
+    encoder.reset();
+    return false;
+}
+
+bool FragmentedMp4Writer::isOpen() const {
+    return encoder != nullptr;
+}
+
+bool FragmentedMp4Writer::write(const cv::Mat& bgr) {
+    if (!encoder) return false;
+    std::string failure = encoder->convert(bgr);
+    if (failure.empty()) failure = encoder->encode(encoder->picture);
+    if (!failure.empty()) {
+        lastError = failure;
+        return false;
+    }
+    ++encoder->frames;
+    return true;
+}
+
+long long FragmentedMp4Writer::close() {
+    if (!encoder) return 0;
+    const std::string failure = encoder->encode(nullptr);
+    if (!failure.empty()) lastError = failure;
+    const int status = av_write_trailer(encoder->format);
+    if (status < 0) lastError = describe(status);
+    const long long frames = encoder->frames;
+    encoder.reset();
+    return frames;
+}
