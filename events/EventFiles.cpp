@@ -19,7 +19,7 @@ const char* const clipExtension = ".avi";
 const char* const snapshotExtension = ".jpg";
 
 // The names EventFiles gives, and only those: pruning touches nothing else.
-const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|jpg))");
+const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|mp4|jpg))");
 
 // Claims the name by creating the clip exclusively, so that not even a
 // second watcher writing to the same directory can take it as well. A
@@ -45,6 +45,12 @@ std::string claimStem(const fs::path& directory, int eventNumber, const std::tm&
 }
 
 } // namespace
+
+bool isEventFileName(const std::string& name) {
+    // Real names are about 30 characters; the bound keeps the regex's
+    // recursion shallow whatever a client sends.
+    return name.size() <= 64 && std::regex_match(name, eventFileName);
+}
 
 EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
     : directory(std::move(directory)), fps(fps), frameSize(frameSize) {}

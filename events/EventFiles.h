@@ -53,6 +53,10 @@ private:
     cv::Mat snapshot;
 };
 
+// Whether name is one EventFiles gives (a clip's or a snapshot's), and
+// nothing else: the files that pruning and the web page may touch.
+bool isEventFileName(const std::string& name);
+
 // Deletes the clips and snapshots of the oldest events in directory (by
 // name, which sorts by time) until the event files there total at most
 // limitBytes. Never the files named keepStem, nor any other file.
