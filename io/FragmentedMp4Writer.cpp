@@ -89,6 +89,10 @@ std::string FragmentedMp4Writer::Encoder::open(const std::string& path, double f
     codec->colorspace = AVCOL_SPC_SMPTE170M;
     if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(codec->priv_data, "preset", encoderPreset, 0);
+    // The encoder's report (its options, its statistics) is not for the
+    // program's standard error, whatever FFmpeg's log level: failures come
+    // back as results.
+    codec->log_level_offset = AV_LOG_TRACE;
     if ((status = avcodec_open2(codec, h264, nullptr)) < 0) return "cannot open the encoder: " + describe(status);
     if ((status = avcodec_parameters_from_context(stream->codecpar, codec)) < 0) return describe(status);
     stream->time_base = codec->time_base;
@@ -129,6 +133,7 @@ std::string FragmentedMp4Writer::Encoder::encode(const AVFrame* frame) {
     int status = avcodec_send_frame(codec, frame);
     if (status < 0) return describe(status);
     while ((status = avcodec_receive_packet(codec, packet)) >= 0) {
+        if (packet->duration == 0) packet->duration = 1; // one frame: the fragment's end is then known
         av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
         packet->stream_index = stream->index;
         status = av_interleaved_write_frame(format, packet); // takes the packet's data
