@@ -5,6 +5,7 @@
 #include "io/Shutdown.h"
 #include "app/ZoneEditor.h"
 #include "detector/MotionDetector.h"
+#include "io/DetectionSession.h"
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
@@ -74,14 +75,15 @@ int shutDown(Recorder& recorder) {
 
 } // namespace
 
-int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
-                MotionDetector& detector, ZoneEditor& zones) {
+int runLiveLoop(cv::VideoCapture& capture, DetectionSession& session, ZoneEditor& zones) {
+    MotionDetector& detector = session.detector();
+    const std::string& sourceText = session.sourceText();
+    const SourceOpening& source = session.opening();
     const int width = source.frameWidth;
     const int height = source.frameHeight;
     createWindows(width);
     zones.attach(inputWindow, cv::Size(width, height));
     cv::Mat frame(height, width, CV_8UC3);
-    cv::Mat grayFrame(height, width, CV_8UC1);
     cv::Mat maskImage(height, width, CV_8UC1);
     Recorder recorder(cv::Size(width, height));
     const ExitGuard displayLoss([&recorder] { recorder.stop(); });
@@ -119,9 +121,7 @@ int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const 
         mismatch.clear();
 
         const system_clock::time_point t0 = system_clock::now();
-        cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
-        detector.processFrame(grayFrame.data, width, height,
-                              zones.regionMask(static_cast<int>(detector.getParam(SCALE_FACTOR))));
+        session.detect(frame);
         const system_clock::time_point t1 = system_clock::now();
         const long long processingMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count();
 

@@ -9,11 +9,9 @@
 // signal (see Shutdown.h) or a window closed by the user ends it as ESC does.
 #pragma once
 
-#include "io/VideoSource.h"
+#include <opencv2/videoio.hpp>
 
-#include <string>
-
-class MotionDetector;
+class DetectionSession;
 class ZoneEditor;
 
 // Seconds without any usable frame after which the loop gives up on the
@@ -25,5 +23,5 @@ constexpr int noFrameLimitSeconds = 5;
 // Returns the exit status: -1 on every way out (ESC, a stop signal, a closed
 // window, a source that stops delivering usable frames), each after the
 // windows are closed and a running recording is finalised.
-int runLiveLoop(cv::VideoCapture& capture, const std::string& sourceText, const SourceOpening& source,
-                MotionDetector& detector, ZoneEditor& zones);
+// capture reads the session's source, opened already.
+int runLiveLoop(cv::VideoCapture& capture, DetectionSession& session, ZoneEditor& zones);

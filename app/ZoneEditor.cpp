@@ -22,8 +22,8 @@ const cv::Scalar yellow(0, 255, 255);
 
 } // namespace
 
-ZoneEditor::ZoneEditor(RegionMask mask, const std::string& configuredFile)
-    : mask(std::move(mask)), writePath(configuredFile.empty() ? defaultRegionMaskFile : configuredFile) {}
+ZoneEditor::ZoneEditor(RegionMask& mask, const std::string& configuredFile)
+    : mask(mask), writePath(configuredFile.empty() ? defaultRegionMaskFile : configuredFile) {}
 
 void ZoneEditor::attach(const std::string& window, cv::Size size) {
     frameSize = size;
@@ -31,7 +31,6 @@ void ZoneEditor::attach(const std::string& window, cv::Size size) {
     cv::setMouseCallback(window, onMouse, this);
 }
 
-const uint8_t* ZoneEditor::regionMask(int scaleFactor) { return mask.forFrame(frameSize, scaleFactor); }
 
 void ZoneEditor::annotate(cv::Mat& frame) {
     if (!excluded.empty()) {

@@ -20,16 +20,14 @@ constexpr const char* defaultRegionMaskFile = "region_mask.png";
 
 class ZoneEditor {
 public:
-    // mask: the configured mask (or none). configuredFile: the configuration's
-    // region_mask_file, "" when none; key w writes there.
-    ZoneEditor(RegionMask mask, const std::string& configuredFile);
+    // mask: the region mask the detector runs with, edited in place.
+    // configuredFile: the configuration's region_mask_file, "" when none;
+    // key w writes there.
+    ZoneEditor(RegionMask& mask, const std::string& configuredFile);
 
     // Listens to the mouse in the named window, which must exist, showing
     // frames of frameSize.
     void attach(const std::string& window, cv::Size frameSize);
-
-    // The region mask for this frame (see RegionMask::forFrame).
-    const uint8_t* regionMask(int scaleFactor);
 
     // Darkens the excluded areas of the frame and draws the open polygon.
     void annotate(cv::Mat& frame);
@@ -45,7 +43,7 @@ private:
     // Recomputes `excluded` after the mask or the frame size changed.
     void noteMaskChange();
 
-    RegionMask mask;
+    RegionMask& mask;
     std::string writePath;
     cv::Size frameSize;
     std::vector<cv::Point> corners; // of the polygon being drawn

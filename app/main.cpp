@@ -5,14 +5,13 @@
 #include "app/Display.h"
 #include "app/FilePicker.h"
 #include "app/LiveLoop.h"
+#include "app/ZoneEditor.h"
+#include "detector/MotionDetector.h"
+#include "io/DetectionSession.h"
 #include "io/QuietLibraries.h"
-#include "io/RegionMask.h"
 #include "io/Shutdown.h"
 #include "io/ThreadSpinning.h"
 #include "io/VideoSource.h"
-#include "app/ZoneEditor.h"
-#include "config/ConfigReader.h"
-#include "detector/MotionDetector.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -21,7 +20,6 @@
 #include <iostream>
 #include <string>
 #include <thread>
-#include <utility>
 
 std::string configFilePath = "Config_Params.json";
 std::string videoSourceInitString;
@@ -59,21 +57,29 @@ int main(int, char** argv) {
     ignoreBrokenPipe();
     quietLibraryLogging();
     printBanner();
-    ConfigTexts texts;
-    if (!readConfiguration(configFilePath, detector, texts)) return failStartup("Configuration params not read");
-    videoSourceInitString = texts.videoSourceInitString;
-    RegionMask regionMask;
-    if (!texts.regionMaskFile.empty() && !regionMask.load(texts.regionMaskFile))
-        return failStartup("Region mask not read");
+    DetectionSession session(detector);
     // The display is asked for just before the first thing that needs it
     // (the file picker, else the windows), so that the configuration and a
     // plain source are still checked on a machine without one.
-    if (isFileDialogRequest(videoSourceInitString) && !displayReachable()) return failStartup(noDisplayMessage);
-    const SourceOpening source = openVideoSource(videoSourceInitString, capture, openVideoFileDialog);
-    if (source.failureMessage != nullptr) return failStartup(source.failureMessage);
+    const auto openSource = [](const std::string& text) {
+        if (classifySource(text) == SourceKind::FileDialog && !displayReachable()) {
+            SourceOpening noDisplay;
+            noDisplay.failureMessage = noDisplayMessage;
+            return noDisplay;
+        }
+        return openVideoSource(text, capture, openVideoFileDialog);
+    };
+    switch (session.start({configFilePath, std::nullopt, "", openSource, /*fileDialog=*/true})) {
+    case StartFailure::Configuration: return failStartup("Configuration params not read");
+    case StartFailure::RegionMask: return failStartup("Region mask not read");
+    case StartFailure::Source: return failStartup(session.opening().failureMessage);
+    case StartFailure::FileDialog: // allowed here
+    case StartFailure::None: break;
+    }
+    videoSourceInitString = session.configured().videoSourceInitString;
     if (!displayReachable()) return failStartup(noDisplayMessage);
-    frameWidth = source.frameWidth;
-    frameHeight = source.frameHeight;
-    ZoneEditor zones(std::move(regionMask), texts.regionMaskFile);
-    return runLiveLoop(capture, videoSourceInitString, source, detector, zones);
+    frameWidth = session.opening().frameWidth;
+    frameHeight = session.opening().frameHeight;
+    ZoneEditor zones(session.regionMask(), session.configured().regionMaskFile);
+    return runLiveLoop(capture, session, zones);
 }

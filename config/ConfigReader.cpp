@@ -42,13 +42,11 @@ using motion::parameterTable;
 using motion::Parameter;
 using ParameterList = std::array<double, parameterTable.size()>;
 
-// A double key accepts any number and refuses booleans; an optional key
-// that is absent takes its default.
+// An optional key that is absent takes its default.
 double readValue(const json& config, const Parameter& parameter) {
     const bool absent = !config.contains(parameter.key);
     if (absent && parameter.presence == motion::Presence::optional) return parameter.defaultValue;
-    const json& value = config.at(parameter.key);
-    return parameter.isInteger() ? readInt(value) : value.get<double>();
+    return readParameterValue(config.at(parameter.key), parameter);
 }
 
 ParameterList readParams(const json& config) {
@@ -71,6 +69,11 @@ ConfigTexts readTexts(const json& config) {
 }
 
 } // namespace
+
+// A double key accepts any number and refuses booleans.
+double readParameterValue(const json& value, const Parameter& parameter) {
+    return parameter.isInteger() ? readInt(value) : value.get<double>();
+}
 
 bool readConfiguration(const std::string& path, MotionDetector& detector, ConfigTexts& texts) {
     std::ifstream file(path);

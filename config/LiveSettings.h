@@ -30,11 +30,13 @@ public:
     // "", otherwise returns what is wrong (naming the key) and changes nothing.
     std::string submit(const nlohmann::json& changes);
 
-    // Writes changes (keys of the parameter table, or "region_mask_file"
-    // with a text) into the configuration file: a temporary file in the same
-    // directory, then a rename, so that a crash leaves the old file or the
-    // new one. Every other key keeps its value and its place. Returns "" on
-    // success, else what failed.
+    // Writes changes (keys of the parameter table, checked as submit checks
+    // them, or "region_mask_file" with a text) into the configuration file,
+    // or the file a link names: a temporary file in the same directory with
+    // the same permissions, then a rename, so that a crash leaves the old
+    // file or the new one. Every other key keeps its value and its place;
+    // new keys are appended. Does not change what is in force. Returns "" on
+    // success, else what failed (the file then stays as it was).
     std::string persist(const nlohmann::json& changes);
 
     // Detection thread, between frames: applies what was submitted since
@@ -45,9 +47,20 @@ public:
     void onApplied(std::function<void(const nlohmann::json& applied)> listener);
 
     // Every key of the parameter table with its value in force (or queued),
-    // in table order, and "region_mask_file".
+    // and "region_mask_file" with the configuration's text (as last
+    // persisted: a new mask file takes effect at the next start). Integer
+    // keys are JSON integers. The object lists its keys alphabetically, as
+    // every nlohmann::json object does.
     nlohmann::json current() const;
 
 private:
-    // ... implementation's own state
+    using Listener = std::function<void(const nlohmann::json& applied)>;
+
+    const std::string configPath;
+    mutable std::mutex mutex;   // guards the state below, never held over file work
+    std::vector<double> values; // per table row: in force, or queued when queued[k]
+    std::vector<bool> queued;
+    std::string regionMaskFile;
+    std::vector<Listener> listeners;
+    std::mutex fileMutex; // one rewrite at a time, so that none loses another's keys
 };

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <initializer_list>
-#include <iostream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,10 +21,6 @@ constexpr auto timeLimit = std::chrono::seconds(30);
 constexpr int pollMilliseconds = 20;
 
 using Clock = std::chrono::steady_clock;
-
-void report(const std::string& what) {
-    std::cerr << "motion_watch: event command " << what << std::endl;
-}
 
 // The child starts with default signal handling and an empty mask (the
 // watcher ignores SIGPIPE), in a process group of its own so that a time-out
@@ -70,71 +65,54 @@ void feed(int fd, const std::string& text, Clock::time_point deadline) {
     }
 }
 
-// Waits for the command; kills its process group at the deadline.
-void await(pid_t pid, Clock::time_point deadline) {
+// Waits for the command; kills its process group at the deadline. Returns
+// what went wrong, "" when nothing did.
+std::string await(pid_t pid, Clock::time_point deadline) {
     int status = 0;
     for (;;) {
         const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) break;
-        if (r < 0 && errno != EINTR) return;
+        if (r < 0 && errno != EINTR) return "";
         if (Clock::now() >= deadline) {
             kill(-pid, SIGKILL);
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            report("still running at its time limit, stopped");
-            return;
+            return "still running at its time limit, stopped";
         }
         poll(nullptr, 0, pollMilliseconds);
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        report("failed with status " + std::to_string(WEXITSTATUS(status)));
-    else if (WIFSIGNALED(status))
-        report("ended by signal " + std::to_string(WTERMSIG(status)));
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) return "failed with status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "ended by signal " + std::to_string(WTERMSIG(status));
+    return "";
 }
 
 } // namespace
 
-CommandRunner::CommandRunner(std::string command) : command(std::move(command)), worker(&CommandRunner::work, this) {}
+CommandRunner::CommandRunner(std::string command, std::function<void(const std::string&)> report)
+    : command(std::move(command)), report([report](const std::string& what) { report("event command " + what); }),
+      waiting(maxWaiting), worker(&CommandRunner::work, this) {}
 
 CommandRunner::~CommandRunner() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        closing = true;
-        finalDeadline = Clock::now() + timeLimit;
-    }
-    changed.notify_all();
+    finalDeadline = (Clock::now() + timeLimit).time_since_epoch().count();
+    waiting.close();
     worker.join();
 }
 
 void CommandRunner::submit(const std::string& line) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (waiting.size() >= maxWaiting) {
-            report("falling behind: a line was not passed on");
-            return;
-        }
-        waiting.push_back(line);
-    }
-    changed.notify_all();
+    if (!waiting.push(line, BoundedQueue<std::string>::WhenFull::Refuse))
+        report("falling behind: a line was not passed on");
 }
 
 void CommandRunner::work() {
-    for (;;) {
-        std::string line;
-        Clock::time_point deadline;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return !waiting.empty() || closing; });
-            if (waiting.empty()) return;
-            deadline = std::min(Clock::now() + timeLimit, finalDeadline);
-            if (Clock::now() >= deadline) {
-                report("not run for " + std::to_string(waiting.size()) + " lines: the watcher is ending");
-                return;
-            }
-            line = std::move(waiting.front());
-            waiting.pop_front();
+    while (const std::optional<std::string> line = waiting.pop()) {
+        const Clock::time_point end{Clock::duration(finalDeadline.load())};
+        const Clock::time_point deadline = std::min(Clock::now() + timeLimit, end);
+        if (Clock::now() >= deadline) {
+            report("not run for " + std::to_string(waiting.size() + 1) + " lines: the watcher is ending");
+            return;
         }
-        run(line, deadline);
+        run(*line, deadline);
+        waiting.done();
     }
 }
 
@@ -154,5 +132,6 @@ void CommandRunner::run(const std::string& line, Clock::time_point deadline) con
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
     feed(fds[1], line + "\n", deadline);
     close(fds[1]);
-    await(pid, deadline);
+    const std::string failure = await(pid, deadline);
+    if (!failure.empty()) report(failure);
 }

@@ -1,12 +1,9 @@
 #include "events/EventFiles.h"
 
+#include "io/UniqueFile.h"
+
 #include <opencv2/imgcodecs.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <iostream>
 #include <map>
 #include <regex>
 #include <vector>
@@ -21,27 +18,12 @@ const char* const snapshotExtension = ".jpg";
 // The names EventFiles gives, and only those: pruning touches nothing else.
 const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|mp4|jpg))");
 
-// Claims the name by creating the clip exclusively, so that not even a
-// second watcher writing to the same directory can take it as well. A
-// directory that refuses the file leaves the name to the clip's own open,
-// which reports the failure.
-bool claim(const fs::path& directory, const std::string& stem) {
-    std::error_code ignored;
-    if (fs::exists(directory / (stem + snapshotExtension), ignored)) return false;
-    const int fd = open((directory / (stem + clipExtension)).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) close(fd);
-    return fd >= 0 || errno != EEXIST;
-}
-
-std::string claimStem(const fs::path& directory, int eventNumber, const std::tm& localStart) {
+std::string eventStem(int eventNumber, const std::tm& localStart) {
     char time[32];
     std::strftime(time, sizeof time, "%Y%m%d_%H%M%S", &localStart);
     char number[16];
     std::snprintf(number, sizeof number, "%04d", eventNumber);
-    const std::string base = std::string("event_") + time + "_" + number;
-    std::string stem = base;
-    for (int suffix = 1; !claim(directory, stem); ++suffix) stem = base + "_" + std::to_string(suffix);
-    return stem;
+    return std::string("event_") + time + "_" + number;
 }
 
 } // namespace
@@ -52,15 +34,16 @@ bool isEventFileName(const std::string& name) {
     return name.size() <= 64 && std::regex_match(name, eventFileName);
 }
 
-EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize)
-    : directory(std::move(directory)), fps(fps), frameSize(frameSize) {}
+EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize,
+                       std::function<void(const std::string&)> report)
+    : directory(std::move(directory)), report(std::move(report)), fps(fps), frameSize(frameSize) {}
 
 void EventFiles::begin(int eventNumber, const std::tm& localStart) {
-    currentStem = claimStem(directory, eventNumber, localStart);
+    currentStem = createUniqueFile(directory, eventStem(eventNumber, localStart), clipExtension, {snapshotExtension});
     snapshot.release();
     const fs::path path = directory / (currentStem + clipExtension);
     if (!clip.open(path.string(), fps, frameSize))
-        std::cerr << "motion_watch: cannot write the clip " << path.string() << std::endl;
+        report("cannot write the clip " + path.string());
 }
 
 void EventFiles::write(const cv::Mat& frame) {
@@ -81,7 +64,7 @@ EventFiles::Written EventFiles::finish() {
     if (!snapshot.empty() && cv::imwrite((directory / snapshotName).string(), snapshot))
         written.snapshot = snapshotName;
     else
-        std::cerr << "motion_watch: cannot write the snapshot " << (directory / snapshotName).string() << std::endl;
+        report("cannot write the snapshot " + (directory / snapshotName).string());
     snapshot.release();
     return written;
 }

@@ -10,20 +10,23 @@
 // snapshot is a JPEG of the frame kept for it.
 #pragma once
 
-#include "events/ClipWriter.h"
+#include "io/ClipWriter.h"
 
 #include <opencv2/core.hpp>
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 class EventFiles {
 public:
-    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize);
+    // report: told of every file that cannot be written.
+    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize,
+               std::function<void(const std::string&)> report);
 
     // Chooses the names and opens the clip. A clip that cannot be written
-    // gets one line on stderr; the event goes on without it.
+    // is reported; the event goes on without it.
     void begin(int eventNumber, const std::tm& localStart);
 
     // Appends a frame to the clip (held by reference; it is not changed later).
@@ -46,6 +49,7 @@ public:
 
 private:
     std::filesystem::path directory;
+    std::function<void(const std::string&)> report;
     double fps;
     cv::Size frameSize;
     std::string currentStem;

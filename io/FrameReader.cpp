@@ -12,19 +12,11 @@ constexpr auto reopenInterval = std::chrono::seconds(2);
 
 } // namespace
 
-bool isLiveSource(const std::string& text) {
-    return sourceKind(text) == SourceKind::Camera || text.find("://") != std::string::npos;
-}
-
 FrameReader::FrameReader(std::string sourceText)
-    : sourceText(std::move(sourceText)), isLive(isLiveSource(this->sourceText)) {}
+    : sourceText(std::move(sourceText)), isLive(::isLive(classifySource(this->sourceText))), queue(queueCapacity) {}
 
 FrameReader::~FrameReader() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    changed.notify_all();
+    queue.close();
     if (thread.joinable()) thread.join();
 }
 
@@ -39,12 +31,10 @@ SourceOpening FrameReader::open() {
 }
 
 FrameReader::Result FrameReader::next(TimedFrame& frame, std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait_for(lock, wait, [&] { return !queue.empty() || ended; });
-    if (queue.empty()) return ended ? Result::Ended : Result::Waiting;
-    frame = std::move(queue.front());
-    queue.pop_front();
-    changed.notify_all();
+    std::optional<TimedFrame> taken = queue.pop(wait);
+    if (!taken) return queue.ended() ? Result::Ended : Result::Waiting;
+    frame = std::move(*taken);
+    queue.done();
     return Result::Frame;
 }
 
@@ -57,13 +47,10 @@ void FrameReader::run() {
         }
         // A frame of another size or kind than at opening is skipped, as the
         // demo skips it; it still counts in the numbering.
-        if (isUsableFrame(frame.image, opening)) deliver(std::move(frame));
-        std::lock_guard<std::mutex> lock(mutex);
-        if (stopping) break;
+        if (isUsableFrame(frame.image, opening) && !deliver(std::move(frame))) return; // stopping
+        if (queue.waitForClose(std::chrono::seconds(0))) return;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    ended = true;
-    changed.notify_all();
+    queue.close();
 }
 
 bool FrameReader::readFrame(TimedFrame& frame) {
@@ -87,23 +74,13 @@ double FrameReader::fileTime(long long index) {
 bool FrameReader::reopenEveryTwoSeconds() {
     capture.release();
     for (;;) {
-        if (!sleepUnlessStopping(reopenInterval)) return false;
+        if (queue.waitForClose(reopenInterval)) return false;
         if (openVideoSource(sourceText, capture).failureMessage == nullptr) return true;
     }
 }
 
-void FrameReader::deliver(TimedFrame&& frame) {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (isLive) {
-        if (queue.size() >= queueCapacity) queue.pop_front();
-    } else {
-        changed.wait(lock, [&] { return queue.size() < queueCapacity || stopping; });
-    }
-    queue.push_back(std::move(frame));
-    changed.notify_all();
-}
-
-bool FrameReader::sleepUnlessStopping(std::chrono::steady_clock::duration duration) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return !changed.wait_for(lock, duration, [&] { return stopping; });
+// False once the queue is closed: the reader is stopping.
+bool FrameReader::deliver(TimedFrame&& frame) {
+    using WhenFull = BoundedQueue<TimedFrame>::WhenFull;
+    return queue.push(std::move(frame), isLive ? WhenFull::DropOldest : WhenFull::Wait);
 }

@@ -13,15 +13,13 @@
 // numbering and clock across the gap.
 #pragma once
 
+#include "io/BoundedQueue.h"
 #include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,10 +28,6 @@ struct TimedFrame {
     long long index = 0; // frames read from the source before this one
     double t = 0.0;      // source time, seconds
 };
-
-// Whether a source text names a live source: a camera number (a short text)
-// or a URL such as rtsp://host/stream.
-bool isLiveSource(const std::string& text);
 
 class FrameReader {
 public:
@@ -65,8 +59,7 @@ private:
     bool readFrame(TimedFrame& frame);
     double fileTime(long long index);
     bool reopenEveryTwoSeconds();
-    void deliver(TimedFrame&& frame);
-    bool sleepUnlessStopping(std::chrono::steady_clock::duration duration);
+    bool deliver(TimedFrame&& frame);
 
     const std::string sourceText;
     const bool isLive;
@@ -78,10 +71,8 @@ private:
     double previousT = 0.0;
     std::chrono::steady_clock::time_point firstFrameAt;
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<TimedFrame> queue;
-    bool ended = false;
-    bool stopping = false;
+    // Closed by the reading thread when a file ends, and by the destructor
+    // to stop it.
+    BoundedQueue<TimedFrame> queue;
     std::thread thread;
 };

@@ -1,6 +1,7 @@
 #include "io/Recorder.h"
 
-#include <filesystem>
+#include "io/UniqueFile.h"
+
 #include <iostream>
 
 namespace {
@@ -14,26 +15,18 @@ std::tm localNow() {
     return local;
 }
 
-bool fileExists(const std::string& name) {
-    std::error_code ignored;
-    return std::filesystem::exists(name, ignored);
-}
-
 } // namespace
 
-std::string recordingFileName(const std::tm& localTime, const std::function<bool(const std::string&)>& exists) {
+std::string recordingStem(const std::tm& localTime) {
     char formatted[80];
     std::strftime(formatted, sizeof formatted, "%d_%m_%Y_%H_%M_%S", &localTime);
-    const std::string stem = std::string("record_") + formatted;
-    std::string name = stem + ".avi";
-    for (int suffix = 1; exists(name); ++suffix) name = stem + "_" + std::to_string(suffix) + ".avi";
-    return name;
+    return std::string("record_") + formatted;
 }
 
 Recorder::Recorder(cv::Size frameSize) : frameSize(frameSize) {}
 
 bool Recorder::isRecording() const {
-    return writer.isOpened();
+    return clip.isOpen();
 }
 
 void Recorder::toggle() {
@@ -42,16 +35,17 @@ void Recorder::toggle() {
 }
 
 void Recorder::write(const cv::Mat& frame) {
-    writer.write(frame);
+    // The clip holds frames by reference and the caller goes on drawing
+    // into its own; the copy keeps the recorded frame as it was.
+    clip.write(frame.clone());
 }
 
 void Recorder::stop() {
-    writer.release();
+    clip.close();
 }
 
 void Recorder::start() {
-    const std::string name = recordingFileName(localNow(), fileExists);
-    const int fourcc = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
-    if (!writer.open(name, fourcc, recordingFps, frameSize, true))
+    const std::string name = createUniqueFile(".", recordingStem(localNow()), ".avi") + ".avi";
+    if (!clip.open(name, recordingFps, frameSize))
         std::cout << "Recording could not be started: " << name << " cannot be written" << std::endl;
 }

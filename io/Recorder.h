@@ -4,18 +4,20 @@
 // directory, named from the local time at its start, at 30 frames per second
 // whatever the source's rate. A name already taken (a second recording
 // within the same second) gets a numeric suffix, so no file is overwritten.
+// Frames are encoded on a thread of their own, so that recording does not
+// slow the live picture down; stopping waits for every frame handed over.
 #pragma once
 
+#include "io/ClipWriter.h"
+
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <ctime>
-#include <functional>
 #include <string>
 
-// "record_" + localTime as %d_%m_%Y_%H_%M_%S + ".avi"; when exists() says
-// that name is taken, the first free of "record_..._1.avi", "_2", ...
-std::string recordingFileName(const std::tm& localTime, const std::function<bool(const std::string&)>& exists);
+// "record_" + localTime as %d_%m_%Y_%H_%M_%S; the file gets the first free
+// of that name, "_1", "_2", ... with ".avi".
+std::string recordingStem(const std::tm& localTime);
 
 class Recorder {
 public:
@@ -38,5 +40,5 @@ private:
     void start();
 
     cv::Size frameSize;
-    cv::VideoWriter writer; // recording exactly while open
+    ClipWriter clip; // recording exactly while open
 };

@@ -58,10 +58,14 @@ std::vector<uint8_t> reduceRegionMask(const cv::Mat& binary, int scaleFactor) {
 bool RegionMask::load(const std::string& path) {
     cv::Mat grey = readRegionMaskImage(path);
     if (grey.empty()) return false;
+    assign(grey);
+    return true;
+}
+
+void RegionMask::assign(const cv::Mat& grey) {
     image = grey;
     binary.release();
     gridFactor = 0;
-    return true;
 }
 
 const uint8_t* RegionMask::forFrame(cv::Size frameSize, int scaleFactor) {

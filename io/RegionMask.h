@@ -45,6 +45,10 @@ public:
     // as it was, when the file cannot be read as an image.
     bool load(const std::string& path);
 
+    // Replaces the mask by an 8-bit grey image (such as one read by
+    // readRegionMaskImage, or a 0/255 mask), taken through the same rule.
+    void assign(const cv::Mat& grey);
+
     // Whether anything is excluded or was loaded; false means "watch all".
     bool configured() const { return !image.empty(); }
 

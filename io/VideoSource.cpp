@@ -12,18 +12,16 @@ constexpr const char* cameraNotOpen = "Camera not open";
 constexpr const char* videoFileNotOpen = "Video file not open";
 
 bool openFile(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
-    if (isFileDialogRequest(text)) return picker != nullptr && picker(capture);
+    if (classifySource(text) == SourceKind::FileDialog) return picker != nullptr && picker(capture);
     return capture.open(text, cv::CAP_ANY);
 }
 
 } // namespace
 
-SourceKind sourceKind(const std::string& text) {
-    return text.size() >= 5 ? SourceKind::File : SourceKind::Camera;
-}
-
-bool isFileDialogRequest(const std::string& text) {
-    return text == "open file dialog";
+SourceKind classifySource(const std::string& text) {
+    if (text == "open file dialog") return SourceKind::FileDialog;
+    if (text.size() < 5) return SourceKind::Camera;
+    return text.find("://") != std::string::npos ? SourceKind::Stream : SourceKind::File;
 }
 
 std::optional<int> cameraIndex(const std::string& text) {
@@ -42,7 +40,7 @@ double clampSourceFps(double reportedFps) {
 
 SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
     SourceOpening opening;
-    if (sourceKind(text) == SourceKind::File) {
+    if (opensByName(classifySource(text))) {
         if (!openFile(text, capture, picker)) {
             opening.failureMessage = videoFileNotOpen;
             return opening;
@@ -73,5 +71,5 @@ std::string describeFrameMismatch(const cv::Mat& frame, const SourceOpening& sou
 }
 
 void rewindAtEndOfStream(const std::string& text, cv::VideoCapture& capture) {
-    if (sourceKind(text) == SourceKind::File) capture.set(cv::CAP_PROP_POS_FRAMES, 1.0);
+    if (opensByName(classifySource(text))) capture.set(cv::CAP_PROP_POS_FRAMES, 1.0);
 }

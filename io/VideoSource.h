@@ -1,10 +1,11 @@
 // Choosing, opening and pacing the video source.
 //
-// The configured source text names either a camera (4 bytes or fewer: an
-// index such as "0") or a video file (5 bytes or more: a path). The reserved
-// text "open file dialog" lets the user pick the file instead. The kind is
-// decided from the text every time it matters, so opening, rewinding and
-// pacing always agree.
+// The configured source text names a camera (4 bytes or fewer: an index
+// such as "0"), a stream (5 bytes or more with a scheme, such as
+// rtsp://host/stream), or a video file (any other text of 5 bytes or more:
+// a path). The reserved text "open file dialog" lets the user pick the file
+// instead. Every program classifies the text with the one function below,
+// so that opening, rewinding, pacing and "is it live?" always agree.
 #pragma once
 
 #include <chrono>
@@ -18,13 +19,20 @@ class Mat;
 class VideoCapture;
 }
 
-enum class SourceKind { Camera, File };
+enum class SourceKind { File, Camera, Stream, FileDialog };
 
-// File for texts of 5 bytes or more, camera otherwise.
-SourceKind sourceKind(const std::string& text);
+// FileDialog for the reserved text (exact bytes, case included), Camera for
+// texts of 4 bytes or fewer, Stream for longer ones holding "://", File
+// otherwise.
+SourceKind classifySource(const std::string& text);
 
-// The text that asks for the file picker (exact bytes, case included).
-bool isFileDialogRequest(const std::string& text);
+// Streams and files are opened by name, paced at the rate they report and
+// started over at their end (which a stream usually refuses).
+inline bool opensByName(SourceKind kind) { return kind != SourceKind::Camera; }
+
+// Cameras and streams deliver frames as they happen; files can be read at
+// any speed.
+inline bool isLive(SourceKind kind) { return kind == SourceKind::Camera || kind == SourceKind::Stream; }
 
 // Decimal camera index as the C library reads it: leading white space, an
 // optional sign, the longest run of digits; anything after is ignored.
@@ -82,7 +90,7 @@ struct SystemPacingClock {
 template <class Clock>
 void paceSource(const std::string& text, double sourceFps, std::chrono::steady_clock::time_point lastPassTime,
                 Clock& clock) {
-    if (sourceKind(text) != SourceKind::File) return;
+    if (!opensByName(classifySource(text))) return;
     const double periodMicroseconds = 1000000.0 / sourceFps;
     const auto elapsedMicroseconds = [&] {
         using std::chrono::microseconds;

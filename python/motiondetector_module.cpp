@@ -5,16 +5,22 @@
 // make the detector read outside a buffer. Frames are read in place, never
 // copied, and the interpreter lock is released while a frame is processed so
 // that detectors in different Python threads work side by side.
+#include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
 #include "detector/parameters/Parameters.h"
+#include "io/RegionMask.h"
 
+#include <opencv2/imgproc.hpp>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -103,6 +109,11 @@ public:
     void reset() {
         const auto lock = lockDetector();
         detector.reset();
+    }
+
+    bool readConfiguration(const std::string& path, ConfigTexts& texts) {
+        const auto lock = lockDetector();
+        return ::readConfiguration(path, detector, texts);
     }
 
 private:
@@ -212,11 +223,101 @@ void bindDetector(py::module_& m) {
              "Forgets the background and all objects; identifiers start at 1 again.");
 }
 
+// A detector set up by a configuration file, with the file's texts; the
+// demo's failure, as a ValueError, for a file the demo would not start with.
+std::pair<std::unique_ptr<PyMotionDetector>, ConfigTexts> loadConfig(const std::filesystem::path& path) {
+    auto detector = std::make_unique<PyMotionDetector>();
+    ConfigTexts texts;
+    if (!detector->readConfiguration(path.string(), texts)) throw py::value_error("Configuration params not read");
+    return {std::move(detector), texts};
+}
+
+void bindConfiguration(py::module_& m) {
+    py::class_<ConfigTexts>(m, "ConfigTexts", "The texts of a configuration file, which are for the program.")
+        .def_readonly("video_source", &ConfigTexts::videoSourceInitString,
+                      "The video source (video_source_init_string): a file, a camera number or a stream URL.")
+        .def_readonly("region_mask_file", &ConfigTexts::regionMaskFile,
+                      "The mask picture (region_mask_file); \"\" when absent: the whole frame is watched.")
+        .def("__repr__", [](const ConfigTexts& t) {
+            return "ConfigTexts(video_source=" + py::repr(py::str(t.videoSourceInitString)).cast<std::string>() +
+                   ", region_mask_file=" + py::repr(py::str(t.regionMaskFile)).cast<std::string>() + ")";
+        });
+    m.def("load_config", &loadConfig, py::arg("path"),
+          "Reads a configuration file as the demo does and returns (detector, texts): a MotionDetector with the "
+          "file's numeric settings and a ConfigTexts. ValueError 'Configuration params not read' when the demo "
+          "would refuse the file.");
+}
+
+// A mask given as an array, as the detector's rule reads it: grey as it
+// is, BGR converted to grey as a colour mask file is. The array is copied
+// only when it is strided.
+cv::Mat greyOfArray(const py::array& source) {
+    const py::array image = py::array::ensure(source, py::array::c_style);
+    const py::dtype type = image.dtype();
+    if (type.kind() != 'u' || type.itemsize() != 1)
+        throw py::type_error("a region mask array must have dtype uint8, not " + type.attr("name").cast<std::string>());
+    const bool bgr = image.ndim() == 3 && image.shape(2) == 3;
+    if (image.ndim() != 2 && !bgr)
+        throw py::type_error("a region mask array must be grey (rows, columns) or BGR (rows, columns, 3)");
+    if (image.size() == 0) throw py::value_error("a region mask array must not be empty");
+    const cv::Mat pixels(extent(image.shape(0)), extent(image.shape(1)), bgr ? CV_8UC3 : CV_8UC1,
+                         const_cast<void*>(image.data()));
+    cv::Mat grey;
+    if (bgr)
+        cv::cvtColor(pixels, grey, cv::COLOR_BGR2GRAY);
+    else
+        grey = pixels.clone(); // outlives the array
+    return grey;
+}
+
+cv::Mat greyOfFile(const py::object& source) {
+    std::filesystem::path path;
+    try {
+        path = source.cast<std::filesystem::path>();
+    } catch (const py::cast_error&) {
+        throw py::type_error("path_or_array must be a path or a numpy array");
+    }
+    cv::Mat grey = readRegionMaskImage(path.string());
+    if (grey.empty()) throw py::value_error("cannot read the region mask " + path.string());
+    return grey;
+}
+
+// The array process_frame takes as its region mask, made by the rule every
+// program applies to a mask picture (io/RegionMask.h).
+py::array_t<uint8_t> regionMask(const py::object& source, int frameWidth, int frameHeight, int scaleFactor) {
+    if (frameWidth < 1 || frameHeight < 1) throw py::value_error("frame_width and frame_height must be positive");
+    const motion::Parameter& scale = *motion::findParameter(SCALE_FACTOR);
+    if (!scale.accepts(scaleFactor))
+        throw py::value_error("scale_factor must lie in " + std::to_string(int(scale.low)) + ".." +
+                              std::to_string(int(scale.high)));
+    const cv::Mat grey = py::isinstance<py::array>(source) ? greyOfArray(source) : greyOfFile(source);
+    const std::vector<uint8_t> grid =
+        reduceRegionMask(binariseRegionMask(grey, cv::Size(frameWidth, frameHeight)), scaleFactor);
+    py::array_t<uint8_t> mask({frameHeight / scaleFactor, frameWidth / scaleFactor});
+    std::copy(grid.begin(), grid.end(), mask.mutable_data());
+    return mask;
+}
+
+void bindRegionMask(py::module_& m) {
+    m.def("region_mask", &regionMask, py::arg("path_or_array"), py::arg("frame_width"), py::arg("frame_height"),
+          py::arg("scale_factor"),
+          "The region mask for process_frame from a mask picture (a path) or image (a uint8 numpy array, grey or "
+          "BGR), by the programs' rule: light (grey >= 128) is watched, dark excluded, the picture resized to the "
+          "frame and reduced to the scaled grid. uint8 array of shape (frame_height // scale_factor, "
+          "frame_width // scale_factor), 1 watched, 0 excluded. ValueError for a file that is not a picture.");
+}
+
 } // namespace
 
 PYBIND11_MODULE(motiondetector, m) {
-    m.doc() = "Motion detection on grey video frames held in numpy arrays.";
+    m.doc() = "Motion detection on grey video frames held in numpy arrays.\n\n"
+              "MotionDetector() makes a detector with the default settings; load_config(path) makes one from a "
+              "configuration file, as the demo reads it, and returns it with the file's texts (video_source, "
+              "region_mask_file). region_mask(path_or_array, frame_width, frame_height, scale_factor) turns a "
+              "mask picture into the region mask process_frame takes.";
     bindParam(m);
     bindDetectedObject(m);
     bindDetector(m);
+    bindConfiguration(m);
+    bindRegionMask(m);
 }

@@ -17,13 +17,10 @@
 //
 // Exit status 0 on success, 1 when the configuration, the region mask, the
 // video or the output cannot be used, 2 for a wrong command line.
-#include "io/QuietLibraries.h"
-#include "io/RegionMask.h"
-#include "io/VideoSource.h"
-#include "config/ConfigReader.h"
 #include "detector/MotionDetector.h"
+#include "io/DetectionSession.h"
+#include "io/QuietLibraries.h"
 
-#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <unistd.h>
@@ -166,22 +163,24 @@ int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) return usage();
 
-    MotionDetector detector;
-    ConfigTexts configured; // its video source is ignored: the command line names the video
-    if (!readConfiguration(options.config, detector, configured))
-        return fail("cannot read the configuration " + options.config);
-
     // The libraries' own diagnostics (decoders and backends tried in turn,
     // a damaged stream) would only bury the one line that says what went
     // wrong, or the trace on standard output.
     quietLibraryLogging();
-    const std::string maskFile = options.regionMask.value_or(configured.regionMaskFile);
-    RegionMask regionMask;
-    if (!maskFile.empty() && !regionMask.load(maskFile)) return fail("cannot read the region mask " + maskFile);
-    if (isFileDialogRequest(options.video)) return fail("the file dialog needs the demo program; name the video file");
+    MotionDetector detector;
+    DetectionSession session(detector);
     cv::VideoCapture capture;
-    const SourceOpening source = openVideoSource(options.video, capture);
-    if (source.failureMessage != nullptr) return fail("cannot open the video " + options.video);
+    // The configuration's video source is ignored: the command line names the video.
+    const SessionRequest request{options.config, options.regionMask, options.video,
+                                 [&](const std::string& text) { return openVideoSource(text, capture); }};
+    switch (session.start(request)) {
+    case StartFailure::Configuration: return fail("cannot read the configuration " + options.config);
+    case StartFailure::RegionMask: return fail("cannot read the region mask " + session.regionMaskFile());
+    case StartFailure::FileDialog: return fail("the file dialog needs the demo program; name the video file");
+    case StartFailure::Source: return fail("cannot open the video " + options.video);
+    case StartFailure::None: break;
+    }
+    const SourceOpening& source = session.opening();
 
     std::FILE* out = stdout;
     if (!options.output.empty()) {
@@ -192,7 +191,6 @@ int main(int argc, char** argv) {
     const int width = source.frameWidth;
     const int height = source.frameHeight;
     cv::Mat frame;
-    cv::Mat grayFrame;
     std::vector<uint8_t> mask(size_t(std::max(width, 0)) * size_t(std::max(height, 0)), 0);
     Progress progress(frameTotal(capture, options.frames));
     long long index = 0;
@@ -203,9 +201,7 @@ int main(int argc, char** argv) {
             printFrame(out, index, false, 0, {});
             continue;
         }
-        cv::cvtColor(frame, grayFrame, cv::COLOR_BGR2GRAY);
-        const uint8_t* watched = regionMask.forFrame(cv::Size(width, height), int(detector.getParam(SCALE_FACTOR)));
-        const bool accepted = detector.processFrame(grayFrame.data, width, height, watched);
+        const bool accepted = session.detect(frame);
         detector.getMotionMask(mask.data());
         const long long motionPixels = std::count(mask.begin(), mask.end(), uint8_t{255});
         printFrame(out, index, accepted, motionPixels, detector.getObjects());

@@ -4,21 +4,21 @@
 //
 //   motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]
 //                [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]
-//                [--region-mask FILE]
+//                [--region-mask FILE] [--name NAME]
 //
 // Everything that can be wrong with the input is checked before the first
 // output file is created: the command line (status 2), the configuration,
 // the region mask, the source and the output directory (status 1), each
 // with one line on stderr. A file source ends with status 0 at its end; a
 // live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
+#include "detector/MotionDetector.h"
+#include "events/CommandRunner.h"
+#include "events/LogSinks.h"
+#include "io/DetectionSession.h"
+#include "io/FrameReader.h"
 #include "io/QuietLibraries.h"
-#include "io/RegionMask.h"
 #include "io/Shutdown.h"
 #include "io/ThreadSpinning.h"
-#include "config/ConfigReader.h"
-#include "detector/MotionDetector.h"
-#include "events/EventLog.h"
-#include "io/FrameReader.h"
 #include "tools/watch/WatchOptions.h"
 #include "tools/watch/Watcher.h"
 
@@ -26,14 +26,20 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <memory>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+void report(const std::string& message) {
+    std::cerr << "motion_watch: " << message << std::endl;
+}
+
 int fail(const std::string& message) {
-    std::fprintf(stderr, "motion_watch: %s\n", message.c_str());
+    report(message);
     return 1;
 }
 
@@ -42,6 +48,25 @@ bool prepareOutputDirectory(const fs::path& directory) {
     std::error_code error;
     fs::create_directories(directory, error);
     return fs::is_directory(directory, error) && access(directory.c_str(), W_OK | X_OK) == 0;
+}
+
+// What the watcher says on stderr about its source, besides the problems.
+class SourceStateLines : public EventSink {
+public:
+    void sourceState(SourceState state) override {
+        if (state == SourceState::Lost) std::cerr << "Video source lost, reopening" << std::endl;
+    }
+};
+
+std::string startFailureLine(StartFailure failure, const WatchOptions& options, const DetectionSession& session) {
+    switch (failure) {
+    case StartFailure::Configuration: return "cannot read the configuration " + options.config;
+    case StartFailure::RegionMask: return "cannot read the region mask " + session.regionMaskFile();
+    case StartFailure::FileDialog: return "the file dialog needs the demo program; name the video with --source";
+    case StartFailure::Source: return "cannot open the video source " + session.sourceText();
+    case StartFailure::None: break;
+    }
+    return "";
 }
 
 } // namespace
@@ -68,27 +93,29 @@ int main(int argc, char** argv) {
     quietLibraryLogging();
 
     MotionDetector detector;
-    ConfigTexts configured;
-    if (!readConfiguration(options.config, detector, configured))
-        return fail("cannot read the configuration " + options.config);
-    const std::string maskFile = options.regionMask.value_or(configured.regionMaskFile);
-    RegionMask regionMask;
-    if (!maskFile.empty() && !regionMask.load(maskFile)) return fail("cannot read the region mask " + maskFile);
-    const std::string source = options.source.empty() ? configured.videoSourceInitString : options.source;
-    if (isFileDialogRequest(source)) return fail("the file dialog needs the demo program; name the video with --source");
-
-    FrameReader reader(source);
-    const SourceOpening opening = reader.open();
-    if (opening.failureMessage != nullptr) return fail("cannot open the video source " + source);
+    DetectionSession session(detector);
+    std::unique_ptr<FrameReader> reader;
+    SessionRequest request{options.config, options.regionMask, options.source, [&](const std::string& text) {
+                               reader = std::make_unique<FrameReader>(text);
+                               return reader->open();
+                           }};
+    const StartFailure failure = session.start(request);
+    if (failure != StartFailure::None) return fail(startFailureLine(failure, options, session));
 
     if (!prepareOutputDirectory(options.output)) return fail("cannot write to the output directory " + options.output);
-    EventLog log;
+    EventLogFile log(report);
     if (!log.open((fs::path(options.output) / "events.jsonl").string()))
         return fail("cannot write to the output directory " + options.output);
 
-    // The frame size and the scale factor stay as opened: one mask serves the whole run.
-    const cv::Size frameSize(opening.frameWidth, opening.frameHeight);
-    const uint8_t* watched = regionMask.forFrame(frameSize, static_cast<int>(detector.getParam(SCALE_FACTOR)));
-    Watcher watcher(options, detector, reader, frameSize, watched, log);
+    StandardOutputLines standardOutput;
+    SourceStateLines sourceLines;
+    std::vector<EventSink*> sinks{&log, &standardOutput, &sourceLines};
+    std::unique_ptr<CommandRunner> commands;
+    if (!options.onEvent.empty()) {
+        commands = std::make_unique<CommandRunner>(options.onEvent, report);
+        sinks.push_back(commands.get());
+    }
+    const WatchSettings settings{options.output, options.preSeconds, options.postSeconds, options.maxStorageMb};
+    Watcher watcher(settings, session, *reader, sinks, report);
     return watcher.run();
 }

@@ -1,6 +1,6 @@
 #include "web/WebSink.h"
 
-#include "events/EventLog.h"
+#include "events/EventJson.h"
 #include "web/EventHistory.h"
 
 #include <cmath>

@@ -7,10 +7,10 @@
 With --output the frames with their boxes are written to a Motion-JPEG AVI at
 the video's frame rate; with --show they are shown in a window (Esc ends).
 Without either, one line per frame with objects is printed. --config applies
-the numeric settings of a configuration file as the demo does.
+a configuration file as the demo does: its numeric settings and its
+region_mask_file.
 """
 import argparse
-import json
 import sys
 
 import cv2
@@ -26,23 +26,33 @@ def parse_arguments():
     parser.add_argument("video", help="video file to read")
     parser.add_argument("--output", help="write the video with boxes to this AVI file")
     parser.add_argument("--show", action="store_true", help="show the video with boxes in a window")
-    parser.add_argument("--config", help="configuration file whose numeric settings are applied")
+    parser.add_argument("--config", help="configuration file whose settings and region mask are applied")
     parser.add_argument("--frames", type=int, default=-1, help="stop after this many frames")
     return parser.parse_args()
 
 
 def configured_detector(config_path):
-    """A detector with the numeric settings of a configuration file: each key
-    is the lower-case name of a motiondetector.Param."""
-    detector = motiondetector.MotionDetector()
-    if config_path:
-        with open(config_path) as f:
-            settings = json.load(f)["Config_Params"]
-        for key, value in settings.items():
-            param = getattr(motiondetector.Param, key.upper(), None)
-            if param is not None:
-                detector.set_param(param, value)
-    return detector
+    """A detector with the settings of a configuration file, and the file's
+    region mask file ("" when it names none)."""
+    if not config_path:
+        return motiondetector.MotionDetector(), ""
+    try:
+        detector, texts = motiondetector.load_config(config_path)
+    except ValueError as error:
+        sys.exit(str(error))
+    return detector, texts.region_mask_file
+
+
+def region_of(mask_file, detector, frame):
+    """The region mask for frames of this size, None to watch everything."""
+    if not mask_file:
+        return None
+    height, width = frame.shape[:2]
+    try:
+        return motiondetector.region_mask(mask_file, width, height,
+                                          int(detector.get_param(motiondetector.Param.SCALE_FACTOR)))
+    except ValueError as error:
+        sys.exit(str(error))
 
 
 def draw_objects(frame, objects):
@@ -66,14 +76,16 @@ def main():
     capture = cv2.VideoCapture(args.video)
     if not capture.isOpened():
         sys.exit(f"cannot open {args.video}")
-    detector = configured_detector(args.config)
-    writer = None
+    detector, mask_file = configured_detector(args.config)
+    writer = region = None
     index = 0
     while index != args.frames:
         ok, frame = capture.read()
         if not ok:
             break
-        detector.process_frame(cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY))
+        if index == 0:
+            region = region_of(mask_file, detector, frame)
+        detector.process_frame(cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY), region)
         objects = detector.objects()
         draw_objects(frame, objects)
         if args.output:

@@ -1,5 +1,6 @@
 """The Python module against motion_trace on the same frames, the arguments
 it must refuse, and detectors in threads. EXAMPLES_DIR names the examples."""
+import json
 import os
 import subprocess
 import sys
@@ -23,12 +24,12 @@ def configured(settings):
     return detector
 
 
-def run(detector, frames):
+def run(detector, frames, region=None):
     """motion_trace's lines, read through the module; the object table must
     hold the same records as the object list."""
     lines = []
     for index, frame in enumerate(frames):
-        accepted = detector.process_frame(frame)
+        accepted = detector.process_frame(frame, region)
         objects = [{name: getattr(o, name) for name in md.OBJECT_DTYPE.names} for o in detector.objects()]
         assert [tuple(row) for row in detector.objects_array().tolist()] == [tuple(o.values()) for o in objects]
         lines.append({"frame": index, "accepted": accepted, "objects": objects,
@@ -36,13 +37,53 @@ def run(detector, frames):
     return lines
 
 
-@pytest.mark.parametrize("changes", [{}, {"scale_factor": 2, "num_threads": 2, "track_detection_criterion": 5}])
-def test_same_results_as_motion_trace(frames, trace, changes):
+def reference(trace, **changes):
+    """motion_trace's settings and lines, its numbers as the module gives them."""
     settings, expected = trace(**changes)
     for line in expected:  # printed with 9 digits, which read back to the same float32
         for o in line["objects"]:
             o.update({name: float(np.float32(o[name])) for name in FLOATS})
+    return settings, expected
+
+
+@pytest.mark.parametrize("changes", [{}, {"scale_factor": 2, "num_threads": 2, "track_detection_criterion": 5}])
+def test_same_results_as_motion_trace(frames, trace, changes):
+    settings, expected = reference(trace, **changes)
     assert run(configured(settings), frames) == expected
+
+
+def test_configuration_and_region_mask_as_motion_trace_applies_them(tmp_path, frames, trace):
+    """A colour mask picture of half the frame size, so that the grey
+    conversion, the resizing and the reduction to the scaled grid all count.
+    Orange is light as BGR (grey 158) but would be dark read as RGB."""
+    picture = np.full((120, 160, 3), (0, 140, 255), np.uint8)
+    picture[:, 40:100] = 0  # a band across the middle, excluded
+    mask_file = str(tmp_path / "zones.png")
+    cv2.imwrite(mask_file, picture)
+    settings, expected = reference(trace, scale_factor=2, track_detection_criterion=5, region_mask_file=mask_file)
+    assert expected != reference(trace, scale_factor=2, track_detection_criterion=5)[1], "the mask should matter"
+
+    config = tmp_path / "loaded.json"
+    config.write_text(json.dumps({"Config_Params": settings}))
+    detector, texts = md.load_config(config)
+    assert (texts.video_source, texts.region_mask_file) == ("named on the command line", mask_file)
+    for key, value in settings.items():
+        if hasattr(md.Param, key.upper()):
+            assert detector.get_param(getattr(md.Param, key.upper())) == value, key
+    region = md.region_mask(texts.region_mask_file, 320, 240, 2)
+    assert region.dtype == np.uint8 and region.shape == (120, 160)
+    assert np.array_equal(region, md.region_mask(picture, 320, 240, 2)), "a picture reads as its file"
+    assert run(detector, frames, region) == expected
+
+
+def test_load_config_and_region_mask_refuse_what_the_programs_refuse(tmp_path):
+    config = tmp_path / "config.json"
+    config.write_text('{"Config_Params": {"video_source_init_string": "a.avi"}}')  # no numeric keys
+    for path in (config, str(tmp_path / "absent.json")):
+        with pytest.raises(ValueError, match="^Configuration params not read$"):
+            md.load_config(path)
+    with pytest.raises(ValueError, match="cannot read the region mask"):
+        md.region_mask(config, 320, 240, 1)
 
 
 def test_refuses_what_it_cannot_read_and_stays_usable(frames):

@@ -1,6 +1,7 @@
 // Recording: file names, collisions, the written file, and a file that
 // cannot be written.
 #include "io/Recorder.h"
+#include "io/UniqueFile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -45,17 +47,7 @@ std::set<std::string> recordingsIn(const fs::path& dir) {
 }
 
 TEST(RecordingName, DayMonthYearHourMinuteSecond) {
-    const auto nothingTaken = [](const std::string&) { return false; };
-    EXPECT_EQ(recordingFileName(sixthOfDecember(), nothingTaken), "record_06_12_2026_07_27_24.avi");
-}
-
-TEST(RecordingName, TakenNamesGetTheFirstFreeSuffix) {
-    std::set<std::string> taken = {"record_06_12_2026_07_27_24.avi"};
-    const auto isTaken = [&](const std::string& name) { return taken.count(name) > 0; };
-    EXPECT_EQ(recordingFileName(sixthOfDecember(), isTaken), "record_06_12_2026_07_27_24_1.avi");
-    taken.insert("record_06_12_2026_07_27_24_1.avi");
-    taken.insert("record_06_12_2026_07_27_24_2.avi");
-    EXPECT_EQ(recordingFileName(sixthOfDecember(), isTaken), "record_06_12_2026_07_27_24_3.avi");
+    EXPECT_EQ(recordingStem(sixthOfDecember()), "record_06_12_2026_07_27_24");
 }
 
 class RecorderTest : public ::testing::Test {
@@ -105,6 +97,15 @@ TEST_F(RecorderTest, RecordingsInTheSameSecondKeepEachOther) {
         recorder.toggle();
     }
     EXPECT_EQ(recordingsIn(dir).size(), 3u);
+}
+
+TEST_F(RecorderTest, TakenNamesGetTheFirstFreeSuffix) {
+    for (const char* taken : {"clip.avi", "clip_1.avi", "clip_2.jpg"}) std::ofstream(dir / taken) << "x";
+    // clip_2 is passed over for its companion snapshot.
+    EXPECT_EQ(createUniqueFile(dir, "clip", ".avi", {".jpg"}), "clip_3");
+    EXPECT_EQ(fs::file_size(dir / "clip_3.avi"), 0u);
+    EXPECT_EQ(fs::file_size(dir / "clip.avi"), 1u); // nothing overwritten
+    EXPECT_EQ(createUniqueFile(dir, "other", ".avi"), "other");
 }
 
 TEST_F(RecorderTest, AFileThatCannotBeWrittenIsNotARecording) {

@@ -28,21 +28,25 @@ int greyOf(const cv::Mat& frame) {
     return static_cast<int>(std::lround(cv::mean(frame)[0]));
 }
 
-TEST(SourceText, FiveBytesOrMoreIsAFile) {
-    EXPECT_EQ(sourceKind(""), SourceKind::Camera);
-    EXPECT_EQ(sourceKind("0"), SourceKind::Camera);
-    EXPECT_EQ(sourceKind("a.mp"), SourceKind::Camera);
-    EXPECT_EQ(sourceKind("a.mp4"), SourceKind::File);
+TEST(SourceText, FiveBytesOrMoreIsAFileOrAStream) {
+    EXPECT_EQ(classifySource(""), SourceKind::Camera);
+    EXPECT_EQ(classifySource("0"), SourceKind::Camera);
+    EXPECT_EQ(classifySource("a.mp"), SourceKind::Camera);
+    EXPECT_EQ(classifySource("a.mp4"), SourceKind::File);
     // Bytes, not characters: "é" is two bytes in UTF-8.
-    EXPECT_EQ(sourceKind("\xC3\xA9.a"), SourceKind::Camera);
-    EXPECT_EQ(sourceKind("\xC3\xA9\xC3\xA9.a"), SourceKind::File);
+    EXPECT_EQ(classifySource("\xC3\xA9.a"), SourceKind::Camera);
+    EXPECT_EQ(classifySource("\xC3\xA9\xC3\xA9.a"), SourceKind::File);
+    EXPECT_EQ(classifySource("rtsp://127.0.0.1/cam"), SourceKind::Stream);
+    EXPECT_EQ(classifySource("a://"), SourceKind::Camera);
+    EXPECT_TRUE(isLive(classifySource("http://h/x")) && isLive(classifySource("0")));
+    EXPECT_FALSE(isLive(classifySource("clip.avi")));
 }
 
 TEST(SourceText, OnlyTheExactReservedTextOpensTheDialog) {
-    EXPECT_TRUE(isFileDialogRequest("open file dialog"));
-    EXPECT_FALSE(isFileDialogRequest("Open file dialog"));
-    EXPECT_FALSE(isFileDialogRequest("open file dialog "));
-    EXPECT_FALSE(isFileDialogRequest("open"));
+    EXPECT_EQ(classifySource("open file dialog"), SourceKind::FileDialog);
+    EXPECT_EQ(classifySource("Open file dialog"), SourceKind::File);
+    EXPECT_EQ(classifySource("open file dialog "), SourceKind::File);
+    EXPECT_EQ(classifySource("open"), SourceKind::Camera);
 }
 
 TEST(SourceText, CameraIndexReadsLikeTheCLibrary) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -45,6 +46,7 @@ const OptionParser optionParsers[] = {
     {"--on-event", [](const char* v, WatchOptions& o) { return parseText(v, o.onEvent); }},
     {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
     {"--region-mask", [](const char* v, WatchOptions& o) { o.regionMask = v; return true; }},
+    {"--name", [](const char* v, WatchOptions& o) { return parseText(v, o.name); }},
 };
 
 const OptionParser* findOption(const std::string& name) {
@@ -54,6 +56,10 @@ const OptionParser* findOption(const std::string& name) {
 }
 
 } // namespace
+
+std::string WatchOptions::cameraName() const {
+    return name.empty() ? std::filesystem::path(config).stem().string() : name;
+}
 
 std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv, std::string& error) {
     WatchOptions options;
@@ -83,7 +89,7 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv,
 const char* watchUsage() {
     return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
            "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
-           "                    [--region-mask FILE]\n"
+           "                    [--region-mask FILE] [--name NAME]\n"
            "  --config FILE        configuration (default Config_Params.json)\n"
            "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
            "  --output DIR         where clips, snapshots and events.jsonl go (default events)\n"
@@ -91,5 +97,6 @@ const char* watchUsage() {
            "  --post SECONDS       quiet time that ends an event (default 3)\n"
            "  --on-event COMMAND   shell command run for every event line, the line on its input\n"
            "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
-           "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n";
+           "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n"
+           "  --name NAME          the camera's name (default: the configuration file's name without extension)\n";
 }

@@ -13,7 +13,11 @@ struct WatchOptions {
     std::string onEvent;                  // empty: no command
     std::optional<long long> maxStorageMb; // empty: no limit
     std::optional<std::string> regionMask; // the configuration's when not given; "" none
+    std::string name; // the camera's name; empty: the configuration file's name without extension
     bool help = false;
+
+    // The camera's name in force.
+    std::string cameraName() const;
 };
 
 // The options, or nothing when the command line is wrong (an unknown option,

@@ -1,14 +1,12 @@
 #include "tools/watch/Watcher.h"
 
+#include "detector/MotionDetector.h"
+#include "events/EventJson.h"
 #include "io/Overlay.h"
 #include "io/Shutdown.h"
-#include "detector/MotionDetector.h"
-
-#include <opencv2/imgproc.hpp>
 
 #include <chrono>
 #include <ctime>
-#include <iostream>
 
 namespace {
 
@@ -28,41 +26,43 @@ std::tm localTime(std::time_t when) {
 
 } // namespace
 
-Watcher::Watcher(const WatchOptions& options, MotionDetector& detector, FrameReader& reader, cv::Size frameSize,
-                 const uint8_t* regionMask, EventLog& log)
-    : options(options), detector(detector), reader(reader), frameSize(frameSize), regionMask(regionMask), log(log),
-      commands(options.onEvent.empty() ? nullptr : std::make_unique<CommandRunner>(options.onEvent)),
-      tracker(options.postSeconds), preCapture(options.preSeconds), files(options.output, reader.clipFps(), frameSize),
-      progress(reader.frameCount()) {}
+Watcher::Watcher(const WatchSettings& settings, DetectionSession& session, FrameReader& reader,
+                 std::vector<EventSink*> sinks, std::function<void(const std::string&)> report)
+    : settings(settings), session(session), reader(reader), sinks(std::move(sinks)), report(std::move(report)),
+      tracker(settings.postSeconds), preCapture(settings.preSeconds),
+      files(settings.output, reader.clipFps(), session.frameSize(), this->report), progress(reader.frameCount()) {}
 
 int Watcher::run() {
     Clock::time_point lastFrameAt = Clock::now();
     bool lost = false;
     bool fileEnded = false;
+    tellState(SourceState::Running);
     while (!fileEnded && !stopRequested()) {
         TimedFrame frame;
         const FrameReader::Result result = reader.next(frame, frameWait);
         if (result == FrameReader::Result::Ended) {
             fileEnded = true;
         } else if (result == FrameReader::Result::Frame) {
+            if (lost) tellState(SourceState::Running);
             process(frame);
             lastFrameAt = Clock::now();
             lost = false;
         } else if (reader.live() && !lost && Clock::now() - lastFrameAt >= lostSourceLimit) {
             lost = true;
             endRunningEvent(true);
-            std::cerr << "Video source lost, reopening" << std::endl;
+            tellState(SourceState::Lost);
         }
     }
     endRunningEvent(!fileEnded);
+    tellState(SourceState::Ended);
     progress.finish(framesSeen, tracker.event().number);
     return 0;
 }
 
 void Watcher::process(TimedFrame& frame) {
     ++framesSeen;
-    cv::cvtColor(frame.image, grey, cv::COLOR_BGR2GRAY);
-    detector.processFrame(grey.data, frameSize.width, frameSize.height, regionMask);
+    MotionDetector& detector = session.detector();
+    session.detect(frame.image);
     const std::vector<DetectedObject> objects = detector.getObjects();
     drawObjects(frame.image, objects);
     preCapture.push(frame.image, frame.t);
@@ -79,28 +79,37 @@ void Watcher::process(TimedFrame& frame) {
     }
     if (verdict.newSnapshot) files.keepSnapshot(frame.image);
     progress.update(framesSeen, tracker.event().number);
+
+    const std::function<cv::Mat()> motionMask = [this] { return session.motionMask(); };
+    const WatchedFrame watched{frame.image, frame.index, frame.t, tracker.running(), motionMask};
+    for (EventSink* sink : sinks) sink->frame(watched);
 }
 
 // The clip opens with the buffered frames, the start frame the last of them.
 void Watcher::startEvent() {
     const std::time_t now = std::time(nullptr);
-    emit(eventStartLine(tracker.event(), now));
+    emit(eventStartJson(tracker.event(), now), nullptr);
     files.begin(tracker.event().number, localTime(now));
     preCapture.forEach([&](const cv::Mat& buffered) { files.write(buffered); });
 }
 
 void Watcher::finishEvent() {
     const EventFiles::Written written = files.finish();
-    emit(eventEndLine(tracker.event(), std::time(nullptr), written));
-    if (options.maxStorageMb)
-        pruneEventFiles(options.output, static_cast<unsigned long long>(*options.maxStorageMb) << 20, files.stem());
+    emit(eventEndJson(tracker.event(), std::time(nullptr), written), &written);
+    if (settings.maxStorageMb)
+        pruneEventFiles(settings.output, static_cast<unsigned long long>(*settings.maxStorageMb) << 20, files.stem());
 }
 
 void Watcher::endRunningEvent(bool interrupted) {
     if (tracker.finish(interrupted)) finishEvent();
 }
 
-void Watcher::emit(const std::string& line) {
-    log.append(line);
-    if (commands) commands->submit(line);
+void Watcher::emit(const nlohmann::ordered_json& json, const EventFiles::Written* written) {
+    const std::string text = eventLineText(json);
+    const EventLine line{written ? EventLine::End : EventLine::Start, tracker.event(), written, text};
+    for (EventSink* sink : sinks) sink->line(line);
+}
+
+void Watcher::tellState(SourceState state) {
+    for (EventSink* sink : sinks) sink->sourceState(state);
 }

@@ -1,36 +1,48 @@
-// The watcher's loop: frames in, events, clips, snapshots and log lines out.
+// The watcher's loop: frames in, events, clips, snapshots and lines out.
 //
-// Each frame is converted to grey and processed exactly as the demo does;
-// the reported objects are drawn onto it as the demo draws them, and it
-// joins the pre-capture buffer. The event rule (EventTracker) decides when
-// an event starts and ends; a starting event's clip begins with the
+// Each frame goes through the detection session (grey, detector, region
+// mask); the reported objects are drawn onto it as the demo draws them, and
+// it joins the pre-capture buffer. The event rule (EventTracker) decides
+// when an event starts and ends; a starting event's clip begins with the
 // buffered frames, every later frame of the event is appended, and the end
-// frame closes it. The loop runs until the file ends or a stop signal
-// arrives; a live source that delivers nothing for 5 seconds ends the
-// running event as interrupted while the reader opens it again.
+// frame closes it. Every log line, every processed frame and every change of
+// the source's state go to the sinks (the log file, standard output, the
+// --on-event command, whatever else the front end adds). The loop runs until
+// the file ends or a stop signal arrives; a live source that delivers
+// nothing for 5 seconds ends the running event as interrupted while the
+// reader opens it again.
 #pragma once
 
-#include "events/CommandRunner.h"
 #include "events/EventFiles.h"
-#include "events/EventLog.h"
+#include "events/EventSink.h"
 #include "events/EventTracker.h"
-#include "io/FrameReader.h"
 #include "events/PreCaptureBuffer.h"
+#include "io/DetectionSession.h"
+#include "io/FrameReader.h"
 #include "tools/watch/ProgressLine.h"
-#include "tools/watch/WatchOptions.h"
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
-#include <memory>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
-class MotionDetector;
+// What the loop needs to know besides its source.
+struct WatchSettings {
+    std::filesystem::path output;          // clips and snapshots go here
+    double preSeconds = 2.0;
+    double postSeconds = 3.0;
+    std::optional<long long> maxStorageMb; // empty: no limit
+};
 
 class Watcher {
 public:
-    // regionMask: the detector's region mask for the source's frame size
-    // (one byte per scaled pixel), or null to watch everything.
-    Watcher(const WatchOptions& options, MotionDetector& detector, FrameReader& reader, cv::Size frameSize,
-            const uint8_t* regionMask, EventLog& log);
+    // sinks: called in this order on the loop's thread. report: every
+    // problem worth a line (a file that cannot be written).
+    Watcher(const WatchSettings& settings, DetectionSession& session, FrameReader& reader,
+            std::vector<EventSink*> sinks, std::function<void(const std::string&)> report);
 
     // Runs until the file ends or a stop signal; returns the exit status.
     int run();
@@ -40,19 +52,17 @@ private:
     void startEvent();
     void finishEvent();
     void endRunningEvent(bool interrupted);
-    void emit(const std::string& line);
+    void emit(const nlohmann::ordered_json& line, const EventFiles::Written* files);
+    void tellState(SourceState state);
 
-    const WatchOptions& options;
-    MotionDetector& detector;
+    const WatchSettings settings;
+    DetectionSession& session;
     FrameReader& reader;
-    const cv::Size frameSize;
-    const uint8_t* regionMask;
-    EventLog& log;
-    std::unique_ptr<CommandRunner> commands; // null without --on-event
+    const std::vector<EventSink*> sinks;
+    const std::function<void(const std::string&)> report;
     EventTracker tracker;
     PreCaptureBuffer preCapture;
     EventFiles files;
     ProgressLine progress;
-    cv::Mat grey;
     long long framesSeen = 0;
 };

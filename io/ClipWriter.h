@@ -1,17 +1,17 @@
-// A Motion-JPEG AVI written on a thread of its own.
+// A Motion-JPEG AVI written on a thread of its own: the demo's recordings
+// and the watcher's event clips.
 //
-// Encoding a frame costs more than detecting on it, so the watcher hands
+// Encoding a frame costs more than detecting on it, so the caller hands
 // frames over and goes on; at most 16 frames wait (held by reference, not
 // copied), beyond that write() waits for the encoder, which keeps memory
 // bounded when the disk or the processor falls behind.
 #pragma once
 
+#include "io/BoundedQueue.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -42,10 +42,6 @@ private:
     cv::VideoWriter writer;
     bool opened = false;
     long long framesWritten = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<cv::Mat> queue;
-    bool writing = false;
-    bool closing = false;
+    BoundedQueue<cv::Mat> queue;
     std::thread worker;
 };
