@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const clipExtension = ".avi";
 const char* const snapshotExtension = ".jpg";
 
 // The names EventFiles gives, and only those: pruning touches nothing else.
@@ -34,14 +33,18 @@ bool isEventFileName(const std::string& name) {
     return name.size() <= 64 && std::regex_match(name, eventFileName);
 }
 
-EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize,
+EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize, ClipFormat format,
                        std::function<void(const std::string&)> report)
-    : directory(std::move(directory)), report(std::move(report)), fps(fps), frameSize(frameSize) {}
+    : directory(std::move(directory)), report(std::move(report)), fps(fps), frameSize(frameSize), format(format),
+      clip(format) {}
 
 void EventFiles::begin(int eventNumber, const std::tm& localStart) {
-    currentStem = createUniqueFile(directory, eventStem(eventNumber, localStart), clipExtension, {snapshotExtension});
+    // A name is free only when no event of any run, in either clip format, has it.
+    const ClipFormat other = format == ClipFormat::Avi ? ClipFormat::Mp4 : ClipFormat::Avi;
+    currentStem = createUniqueFile(directory, eventStem(eventNumber, localStart), clipExtension(format),
+                                   {snapshotExtension, clipExtension(other)});
     snapshot.release();
-    const fs::path path = directory / (currentStem + clipExtension);
+    const fs::path path = directory / (currentStem + clipExtension(format));
     if (!clip.open(path.string(), fps, frameSize))
         report("cannot write the clip " + path.string());
 }
@@ -57,7 +60,7 @@ void EventFiles::keepSnapshot(const cv::Mat& frame) {
 EventFiles::Written EventFiles::finish() {
     Written written;
     if (clip.isOpen()) {
-        written.clip = currentStem + clipExtension;
+        written.clip = currentStem + clipExtension(format);
         written.clipFrames = clip.close();
     }
     const std::string snapshotName = currentStem + snapshotExtension;

@@ -4,10 +4,11 @@
 // Both files of event N started at local time T share the name
 // event_YYYYMMDD_HHMMSS_NNNN (T as year, month, day, hour, minute, second;
 // N with at least four digits), so that names sort by time; when either
-// file of that name exists, _1, _2, ... is appended. Nothing is overwritten.
+// file of that name exists (a clip of either format), _1, _2, ... is
+// appended. Nothing is overwritten.
 //
-// The clip is Motion-JPEG AVI at the given rate and frame size; the
-// snapshot is a JPEG of the frame kept for it.
+// The clip is Motion-JPEG AVI or H.264 MP4 at the given rate and frame
+// size; the snapshot is a JPEG of the frame kept for it.
 #pragma once
 
 #include "io/ClipWriter.h"
@@ -22,7 +23,7 @@
 class EventFiles {
 public:
     // report: told of every file that cannot be written.
-    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize,
+    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize, ClipFormat format,
                std::function<void(const std::string&)> report);
 
     // Chooses the names and opens the clip. A clip that cannot be written
@@ -52,6 +53,7 @@ private:
     std::function<void(const std::string&)> report;
     double fps;
     cv::Size frameSize;
+    ClipFormat format;
     std::string currentStem;
     ClipWriter clip;
     cv::Mat snapshot;

@@ -1,6 +1,10 @@
 #include "io/ClipWriter.h"
 
-ClipWriter::ClipWriter() : queue(16), worker(&ClipWriter::work, this) {}
+const char* clipExtension(ClipFormat format) {
+    return format == ClipFormat::Mp4 ? ".mp4" : ".avi";
+}
+
+ClipWriter::ClipWriter(ClipFormat format) : format(format), queue(16), worker(&ClipWriter::work, this) {}
 
 ClipWriter::~ClipWriter() {
     close();
@@ -11,7 +15,8 @@ ClipWriter::~ClipWriter() {
 bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
     close();
     framesWritten = 0;
-    opened = writer.open(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true);
+    opened = format == ClipFormat::Mp4 ? mp4.open(path, fps, frameSize)
+                                       : writer.open(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true);
     return opened;
 }
 
@@ -22,15 +27,24 @@ void ClipWriter::write(const cv::Mat& frame) {
 long long ClipWriter::close() {
     queue.waitUntilDone();
     if (!opened) return 0;
-    writer.release();
+    if (format == ClipFormat::Mp4)
+        mp4.close();
+    else
+        writer.release();
     opened = false;
     return framesWritten;
 }
 
 void ClipWriter::work() {
     while (const std::optional<cv::Mat> frame = queue.pop()) {
-        writer.write(*frame);
-        ++framesWritten;
+        if (encode(*frame)) ++framesWritten;
         queue.done();
     }
+}
+
+// OpenCV's writer does not tell whether a frame went in; the MP4 writer does.
+bool ClipWriter::encode(const cv::Mat& frame) {
+    if (format == ClipFormat::Mp4) return mp4.write(frame);
+    writer.write(frame);
+    return true;
 }

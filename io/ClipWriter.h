@@ -1,5 +1,7 @@
-// A Motion-JPEG AVI written on a thread of its own: the demo's recordings
-// and the watcher's event clips.
+// A clip written on a thread of its own: the demo's recordings and the
+// watcher's event clips, as Motion-JPEG AVI (what every player opens) or
+// as H.264 in fragmented MP4 (what browsers play, and what still plays up
+// to its last second when cut short; see FragmentedMp4Writer).
 //
 // Encoding a frame costs more than detecting on it, so the caller hands
 // frames over and goes on; at most 16 frames wait (held by reference, not
@@ -8,6 +10,7 @@
 #pragma once
 
 #include "io/BoundedQueue.h"
+#include "io/FragmentedMp4Writer.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -15,9 +18,14 @@
 #include <string>
 #include <thread>
 
+enum class ClipFormat { Avi, Mp4 };
+
+// The file name extension of a format: ".avi" or ".mp4".
+const char* clipExtension(ClipFormat format);
+
 class ClipWriter {
 public:
-    ClipWriter();
+    explicit ClipWriter(ClipFormat format = ClipFormat::Avi);
     ~ClipWriter(); // finishes a clip still open
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
@@ -36,10 +44,14 @@ public:
 
 private:
     void work();
+    bool encode(const cv::Mat& frame);
 
-    // The caller opens and releases the writer only while nothing is queued
-    // or being written; in between only the worker touches it.
+    const ClipFormat format;
+    // The caller opens and closes the writer of its format only while
+    // nothing is queued or being written; in between only the worker
+    // touches it.
     cv::VideoWriter writer;
+    FragmentedMp4Writer mp4;
     bool opened = false;
     long long framesWritten = 0;
     BoundedQueue<cv::Mat> queue;

@@ -1,6 +1,7 @@
 #include "web/WebServer.h"
 
 #include "config/LiveSettings.h"
+#include "config/ReplaceFile.h"
 #include "detector/parameters/Parameters.h"
 #include "events/EventFiles.h"
 #include "io/RegionMask.h"
@@ -137,29 +138,15 @@ const char* contentTypeOf(const std::string& name) {
     return "image/jpeg";
 }
 
-// what, followed by the reason the last system call gave.
-std::string failure(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+std::vector<uchar> pngOf(const cv::Mat& image) {
+    std::vector<uchar> png;
+    cv::imencode(".png", image, png);
+    return png;
 }
 
-// Replaces (or creates) the file at path: a temporary file beside it,
-// written and synced, renamed over it, so that a crash leaves the old file
-// or the new one whole.
-std::string replaceFileContents(const std::string& path, const std::vector<uchar>& bytes) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return failure("cannot create a temporary file beside " + path);
-    std::string error;
-    for (size_t done = 0; error.empty() && done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR) error = failure("cannot write " + temporary);
-        if (n > 0) done += size_t(n);
-    }
-    if (error.empty() && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) error = failure("cannot write " + temporary);
-    if (close(fd) != 0 && error.empty()) error = failure("cannot write " + temporary);
-    if (error.empty() && rename(temporary.c_str(), path.c_str()) != 0) error = failure("cannot replace " + path);
-    if (!error.empty()) unlink(temporary.c_str());
-    return error;
+void answerPng(httplib::Response& res, const cv::Mat& image) {
+    const std::vector<uchar> png = pngOf(image);
+    res.set_content(reinterpret_cast<const char*>(png.data()), png.size(), "image/png");
 }
 
 // An open event file, closed when the last response reading it is done.
@@ -239,13 +226,13 @@ WebServer::~WebServer() {
 }
 
 std::string WebServer::bind() {
-    if (server.bind_to_port(options.host, options.port)) return "";
+    if (server.bind_to_port(options.address.host, options.address.port)) return "";
     // The library does not say why; a socket of our own asks the system.
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(options.host.c_str(), std::to_string(options.port).c_str(), &hints, &found) != 0)
-        return "no such address " + options.host;
+    if (getaddrinfo(options.address.host.c_str(), std::to_string(options.address.port).c_str(), &hints, &found) != 0)
+        return "no such address " + options.address.host;
     std::string reason = "cannot listen there";
     const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -458,9 +445,7 @@ void WebServer::putSettings(const Request& req, Response& res) {
 
 void WebServer::getZones(const Request& req, Response& res) {
     if (std::string error = unexpectedQuery(req, {}); !error.empty()) return fail(res, 400, error);
-    std::vector<uchar> png;
-    cv::imencode(".png", controls.regionMask(), png);
-    res.set_content(reinterpret_cast<const char*>(png.data()), png.size(), "image/png");
+    answerPng(res, controls.regionMask());
 }
 
 void WebServer::putZones(const Request& req, Response& res) {
@@ -478,45 +463,19 @@ void WebServer::putZones(const Request& req, Response& res) {
         if (std::string error = persistZones(binary); !error.empty())
             return fail(res, 500, "in force but not kept: " + error);
     }
-    std::vector<uchar> png;
-    cv::imencode(".png", binary, png);
-    res.set_content(reinterpret_cast<const char*>(png.data()), png.size(), "image/png");
+    answerPng(res, binary);
 }
 
-// Writes the mask as PNG to the configuration's mask file, or to
-// region_mask.png beside the configuration, which then names it.
+// Writes the mask as PNG to the mask file in force at the start (the
+// command line's or the configuration's), or else to region_mask.png beside
+// the configuration, which then names it.
 std::string WebServer::persistZones(const cv::Mat& binary) {
-    const nlohmann::json current = controls.settings.current();
-    std::string path = current.value("region_mask_file", "");
+    std::string path = controls.regionMaskFile;
+    if (path.empty()) path = controls.settings.current().value("region_mask_file", "");
     const bool newFile = path.empty();
     if (newFile) path = (fs::path(controls.configPath).parent_path() / "region_mask.png").string();
-    std::vector<uchar> png;
-    cv::imencode(".png", binary, png);
-    std::string error = replaceFileContents(path, png);
+    const std::vector<uchar> png = pngOf(binary);
+    std::string error = replaceFile(path, std::string(png.begin(), png.end()));
     if (error.empty() && newFile) error = controls.settings.persist({{"region_mask_file", path}});
     return error;
-}
-
-bool parseListenAddress(const std::string& text, std::string& host, int& port) {
-    const size_t colon = text.rfind(':');
-    std::string portText = text;
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        portText = text.substr(colon + 1);
-        if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-        if (host.empty() || host.find_first_of("[]") != std::string::npos) return false;
-        if (host.find(':') != std::string::npos && text.front() != '[') return false; // IPv6 wants brackets
-    }
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    port = std::atoi(portText.c_str());
-    return port >= 1 && port <= 65535;
-}
-
-bool isLoopbackAddress(const std::string& host) {
-    in_addr v4{};
-    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-    return isLocalhost(host);
 }

@@ -24,6 +24,7 @@
 
 #include "web/BoundedServer.h"
 #include "web/Credentials.h"
+#include "web/ListenAddress.h"
 #include "web/WebSink.h"
 
 #include <opencv2/core.hpp>
@@ -40,8 +41,7 @@
 class LiveSettings;
 
 struct WebOptions {
-    std::string host = "127.0.0.1";
-    int port = 0;
+    ListenAddress address;
     std::optional<Credentials> credentials; // none: anyone who reaches the port
 };
 
@@ -49,6 +49,7 @@ struct WebOptions {
 struct WatchControls {
     std::filesystem::path outputDirectory;
     std::string configPath;
+    std::string regionMaskFile; // the mask file in force at the start ("" none)
     LiveSettings& settings;
     cv::Size frameSize;
     std::function<cv::Mat()> regionMask;             // 255 watched, 0 excluded, at frame size
@@ -109,10 +110,3 @@ private:
     bool stopping = false;
     std::thread thread;
 };
-
-// "[ADDR:]PORT" (an IPv6 address in brackets) into host and port; false
-// when malformed.
-bool parseListenAddress(const std::string& text, std::string& host, int& port);
-
-// Whether host names this machine's loopback interface only.
-bool isLoopbackAddress(const std::string& host);

@@ -1,7 +1,6 @@
 #include "web/WebSink.h"
 
 #include "events/EventJson.h"
-#include "web/EventHistory.h"
 
 #include <cmath>
 
@@ -45,8 +44,7 @@ void WebSink::line(const EventLine& line) {
     nlohmann::ordered_json start;
     if (line.kind == EventLine::Start) {
         start = nlohmann::ordered_json::parse(line.json);
-        const std::string id = line.files ? eventId(line.files->clip, line.files->snapshot) : std::string();
-        start["id"] = id.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
+        start["id"] = line.fileStem;
     }
     std::lock_guard<std::mutex> lock(mutex);
     running = std::move(start);

@@ -30,7 +30,7 @@ Watcher::Watcher(const WatchSettings& settings, DetectionSession& session, Frame
                  std::vector<EventSink*> sinks, std::function<void(const std::string&)> report)
     : settings(settings), session(session), reader(reader), sinks(std::move(sinks)), report(std::move(report)),
       tracker(settings.postSeconds), preCapture(settings.preSeconds),
-      files(settings.output, reader.clipFps(), session.frameSize(), this->report), progress(reader.frameCount()) {}
+      files(settings.output, reader.clipFps(), session.frameSize(), settings.clipFormat, this->report), progress(reader.frameCount()) {}
 
 int Watcher::run() {
     Clock::time_point lastFrameAt = Clock::now();
@@ -86,10 +86,12 @@ void Watcher::process(TimedFrame& frame) {
 }
 
 // The clip opens with the buffered frames, the start frame the last of them.
+// Its name is chosen before the start line goes out, so that the line's
+// sinks know the event's files from the start.
 void Watcher::startEvent() {
     const std::time_t now = std::time(nullptr);
-    emit(eventStartJson(tracker.event(), now), nullptr);
     files.begin(tracker.event().number, localTime(now));
+    emit(eventStartJson(tracker.event(), now), nullptr);
     preCapture.forEach([&](const cv::Mat& buffered) { files.write(buffered); });
 }
 
@@ -106,7 +108,7 @@ void Watcher::endRunningEvent(bool interrupted) {
 
 void Watcher::emit(const nlohmann::ordered_json& json, const EventFiles::Written* written) {
     const std::string text = eventLineText(json);
-    const EventLine line{written ? EventLine::End : EventLine::Start, tracker.event(), written, text};
+    const EventLine line{written ? EventLine::End : EventLine::Start, tracker.event(), written, files.stem(), text};
     for (EventSink* sink : sinks) sink->line(line);
 }
 

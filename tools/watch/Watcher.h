@@ -35,6 +35,7 @@ struct WatchSettings {
     double preSeconds = 2.0;
     double postSeconds = 3.0;
     std::optional<long long> maxStorageMb; // empty: no limit
+    ClipFormat clipFormat = ClipFormat::Avi;
 };
 
 class Watcher {
