@@ -85,7 +85,7 @@ function eventEntry(e) {
   }
   const text = document.createElement('span');
   if (running) {
-    text.className = 'running';
+    item.classList.add('running');
     text.textContent = 'Event ' + e.event + ' running since ' + clock(new Date(e.time));
   } else {
     const seconds = e.t1 - e.t0;
