@@ -101,8 +101,11 @@ std::optional<LiveFeed::View> viewOf(const httplib::Request& req) {
     return std::nullopt;
 }
 
-bool persistRequested(const httplib::Request& req) {
-    return req.get_param_value("persist") == "1";
+// persist=1 (keep after a restart) or persist=0 (the same as none).
+std::optional<bool> persistOf(const httplib::Request& req) {
+    const std::string value = req.has_param("persist") ? req.get_param_value("persist") : "0";
+    if (value != "0" && value != "1") return std::nullopt;
+    return value == "1";
 }
 
 // The host part of a Host header: "[::1]:8080" gives "::1", "a:80" gives "a".
@@ -119,16 +122,12 @@ bool isNumericAddress(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
-bool isLocalhost(const std::string& host) {
-    return strcasecmp(host.c_str(), "localhost") == 0;
-}
-
 // A client that names the server by a name of its own (a web site whose
 // name was made to resolve to this machine) is not one of ours.
 bool addressedDirectly(const httplib::Request& req) {
     if (!req.has_header("Host")) return true; // only old clients omit it, browsers never
     const std::string host = hostPart(req.get_header_value("Host"));
-    return isLocalhost(host) || isNumericAddress(host);
+    return isNumericAddress(host) || isLoopbackAddress(host);
 }
 
 const char* contentTypeOf(const std::string& name) {
@@ -210,6 +209,9 @@ WebServer::WebServer(WebOptions options, WebSink& sink, WatchControls controls)
         // The library's own ranges go wrong past a file's end: the event
         // files answer the Range header themselves, everything else whole.
         req.ranges.clear();
+        // Bodies are taken as they come (JSON, an image), never as a form
+        // whose fields the library would mix into the query.
+        req.headers.erase("Content-Type");
     });
     server.onError([](const Request&, Response& res) {
         if (!res.body.empty()) return;
@@ -433,10 +435,12 @@ void WebServer::getSettings(const Request& req, Response& res) {
 
 void WebServer::putSettings(const Request& req, Response& res) {
     if (std::string error = unexpectedQuery(req, {"persist"}); !error.empty()) return fail(res, 400, error);
+    const std::optional<bool> persist = persistOf(req);
+    if (!persist) return fail(res, 400, "persist must be 0 or 1");
     const nlohmann::json changes = nlohmann::json::parse(req.body, nullptr, false);
     if (changes.is_discarded()) return fail(res, 400, "the body is not JSON");
     if (std::string error = controls.settings.submit(changes); !error.empty()) return fail(res, 400, error);
-    if (persistRequested(req)) {
+    if (*persist) {
         if (std::string error = controls.settings.persist(changes); !error.empty())
             return fail(res, 500, "in force but not kept: " + error);
     }
@@ -450,6 +454,8 @@ void WebServer::getZones(const Request& req, Response& res) {
 
 void WebServer::putZones(const Request& req, Response& res) {
     if (std::string error = unexpectedQuery(req, {"persist"}); !error.empty()) return fail(res, 400, error);
+    const std::optional<bool> persist = persistOf(req);
+    if (!persist) return fail(res, 400, "persist must be 0 or 1");
     const std::vector<uchar> bytes(req.body.begin(), req.body.end());
     const std::optional<cv::Size> promised = promisedImageSize(bytes);
     const cv::Size frame = controls.frameSize;
@@ -459,7 +465,7 @@ void WebServer::putZones(const Request& req, Response& res) {
     if (grey.empty()) return fail(res, 400, "the body is not an image");
     const cv::Mat binary = binariseRegionMask(grey, frame);
     controls.submitRegionMask(binary);
-    if (persistRequested(req)) {
+    if (*persist) {
         if (std::string error = persistZones(binary); !error.empty())
             return fail(res, 500, "in force but not kept: " + error);
     }
