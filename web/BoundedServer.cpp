@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,9 @@ constexpr auto idleTime = std::chrono::seconds(5);
 // instead of a reset connection.
 constexpr auto lingerTime = std::chrono::seconds(2);
 constexpr size_t requestsPerConnection = 100;
+// Serving threads (JPEG encoding among their work) yield the processor to
+// detection when both want it.
+constexpr int servingNiceness = 10;
 
 const std::string refusalBody = R"({"error":"too many connections"})";
 const std::string refusal = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -207,6 +211,7 @@ public:
 
 private:
     void work() {
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), servingNiceness);
         for (;;) {
             std::function<void()> job;
             {

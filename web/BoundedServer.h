@@ -2,8 +2,9 @@
 // amount of threads, memory and time, whatever it sends or fails to read.
 //
 // The library reads requests through a stream this class provides, so that:
-//  - a fixed number of threads serve connections; a few more connections
-//    may wait for one, and any beyond those get 503 at once;
+//  - a fixed number of threads serve connections, at a lower priority than
+//    the rest of the program; a few more connections may wait for one, and
+//    any beyond those get 503 at once;
 //  - a request's line and headers must arrive within 10 seconds and 32 KiB
 //    (a client that sends a header byte per second is answered 400 and
 //    dropped), and its body within 60 seconds;
