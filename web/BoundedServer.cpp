@@ -1,5 +1,7 @@
 #include "web/BoundedServer.h"
 
+#include "io/BoundedQueue.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -8,9 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <thread>
 #include <vector>
 
@@ -182,54 +182,32 @@ thread_local bool refusing = false;
 // is refused on the accepting thread instead of queueing without bound.
 class BoundedServer::TaskQueue : public httplib::TaskQueue {
 public:
-    TaskQueue(size_t threads, size_t waiting) : waiting(waiting) {
+    TaskQueue(size_t threads, size_t waiting) : jobs(waiting) {
         for (size_t i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
     }
 
     void enqueue(std::function<void()> job) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (jobs.size() < waiting) {
-                jobs.push_back(std::move(job));
-                changed.notify_one();
-                return;
-            }
-        }
+        if (jobs.push(job, BoundedQueue<std::function<void()>>::WhenFull::Refuse)) return;
         refusing = true;
         job();
         refusing = false;
     }
 
     void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        changed.notify_all();
+        jobs.close();
         for (std::thread& worker : workers) worker.join();
     }
 
 private:
     void work() {
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), servingNiceness);
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || !jobs.empty(); });
-                if (jobs.empty()) return;
-                job = std::move(jobs.front());
-                jobs.pop_front();
-            }
-            job();
+        while (const std::optional<std::function<void()>> job = jobs.pop()) {
+            (*job)();
+            jobs.done();
         }
     }
 
-    const size_t waiting;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::function<void()>> jobs;
-    bool stopping = false;
+    BoundedQueue<std::function<void()>> jobs;
     std::vector<std::thread> workers;
 };
 
