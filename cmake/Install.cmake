@@ -64,7 +64,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/motiondetector.pc
 # The programs that exist in this configuration (without windows there is
 # no demo). Linked to a shared library, they and the Python module find it
 # relative to their own place, wherever the prefix is.
-foreach(program motion_demo motion_trace motion_benchmark motion_watch)
+foreach(program motion_demo motion_trace motion_trace_raw motion_benchmark motion_watch)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "${motion_rpath_from_bin}")

@@ -22,15 +22,19 @@ constexpr int pollMilliseconds = 20;
 
 using Clock = std::chrono::steady_clock;
 
-// The child starts with default signal handling and an empty mask (the
-// watcher ignores SIGPIPE), in a process group of its own so that a time-out
-// can end a whole pipeline, and so that Ctrl+C on the terminal reaches only
-// the watcher, which lets the command of the last line finish.
+// The child starts with its standard streams only, default signal handling
+// and an empty mask (the watcher ignores SIGPIPE), in a process group of its
+// own so that a time-out can end a whole pipeline, and so that Ctrl+C on the
+// terminal reaches only the watcher, which lets the command of the last line
+// finish.
 pid_t spawnShell(const std::string& command, int stdinFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, stdinFd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    // Only the standard streams: whatever else is open (files, sockets of
+    // the video source, whoever forgot close-on-exec) stays the watcher's.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t signals;

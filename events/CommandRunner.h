@@ -4,7 +4,8 @@
 // Lines are queued for one worker thread, which runs "/bin/sh -c COMMAND"
 // per line with the line (and a newline) on the command's standard input
 // and its standard output sent to the watcher's standard error, so that the
-// watcher's own output stays pure JSON lines. Commands run one at a time, in
+// watcher's own output stays pure JSON lines; the command inherits no other
+// open file of the watcher. Commands run one at a time, in
 // the order of the lines. A command still running after 30 seconds is
 // killed with everything it started; a failure is reported on stderr. When
 // commands fall so far behind that 8 lines wait, further lines are dropped

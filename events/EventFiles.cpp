@@ -4,7 +4,11 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <map>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <regex>
 #include <vector>
 
@@ -14,7 +18,8 @@ namespace {
 
 const char* const snapshotExtension = ".jpg";
 
-// The names EventFiles gives, and only those: pruning touches nothing else.
+// The names EventFiles gives, and only those: pruning and repairs touch
+// nothing else.
 const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|mp4|jpg))");
 
 std::string eventStem(int eventNumber, const std::tm& localStart) {
@@ -25,75 +30,99 @@ std::string eventStem(int eventNumber, const std::tm& localStart) {
     return std::string("event_") + time + "_" + number;
 }
 
-} // namespace
-
-bool isEventFileName(const std::string& name) {
-    // Real names are about 30 characters; the bound keeps the regex's
-    // recursion shallow whatever a client sends.
-    return name.size() <= 64 && std::regex_match(name, eventFileName);
+// Writes bytes as the whole file at path and flushes it to the disk;
+// returns why not, "" when it did. Nothing is left of a file that failed.
+std::string writeWholeFile(const fs::path& path, const std::vector<uchar>& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return std::strerror(errno);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        errno = 0;
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) done += size_t(n);
+        else if (!(n < 0 && errno == EINTR)) break;
+    }
+    const int error = done < bytes.size() ? (errno != 0 ? errno : ENOSPC) : fdatasync(fd) != 0 ? errno : 0;
+    close(fd);
+    if (error == 0) return "";
+    unlink(path.c_str());
+    return std::strerror(error);
 }
 
-EventFiles::EventFiles(fs::path directory, double fps, cv::Size frameSize, ClipFormat format,
+} // namespace
+
+EventFiles::EventFiles(fs::path directory, cv::Size frameSize, ClipFormat format,
                        std::function<void(const std::string&)> report)
-    : directory(std::move(directory)), report(std::move(report)), fps(fps), frameSize(frameSize), format(format),
+    : directory(std::move(directory)), report(std::move(report)), frameSize(frameSize), format(format),
       clip(format) {}
 
-void EventFiles::begin(int eventNumber, const std::tm& localStart) {
+void EventFiles::begin(int number, const std::tm& localStart, double fps) {
+    eventNumber = number;
+    std::error_code ignored;
+    fs::create_directories(directory, ignored); // the events log reports a directory that went
     // A name is free only when no event of any run, in either clip format, has it.
     const ClipFormat other = format == ClipFormat::Avi ? ClipFormat::Mp4 : ClipFormat::Avi;
-    currentStem = createUniqueFile(directory, eventStem(eventNumber, localStart), clipExtension(format),
+    currentStem = createUniqueFile(directory, eventStem(number, localStart), clipExtension(format),
                                    {snapshotExtension, clipExtension(other)});
     snapshot.release();
-    const fs::path path = directory / (currentStem + clipExtension(format));
-    if (!clip.open(path.string(), fps, frameSize))
-        report("cannot write the clip " + path.string());
+    framesGiven = 0;
+    clip.open((directory / (currentStem + clipExtension(format))).string(), fps, frameSize);
 }
 
 void EventFiles::write(const cv::Mat& frame) {
+    if (!clip.isOpen()) return;
     clip.write(frame);
+    ++framesGiven;
 }
 
 void EventFiles::keepSnapshot(const cv::Mat& frame) {
     snapshot = frame;
 }
 
-EventFiles::Written EventFiles::finish() {
+EventFiles::Written EventFiles::finish(double fps) {
     Written written;
-    if (clip.isOpen()) {
-        written.clip = currentStem + clipExtension(format);
-        written.clipFrames = clip.close();
-    }
-    const std::string snapshotName = currentStem + snapshotExtension;
-    if (!snapshot.empty() && cv::imwrite((directory / snapshotName).string(), snapshot))
-        written.snapshot = snapshotName;
-    else
-        report("cannot write the snapshot " + (directory / snapshotName).string());
-    snapshot.release();
+    std::string problems = finishClip(written, fps);
+    const std::string snapshotProblem = writeSnapshot(written);
+    if (!problems.empty() && !snapshotProblem.empty()) problems += "; ";
+    problems += snapshotProblem;
+    if (!problems.empty()) report("event " + std::to_string(eventNumber) + ": " + problems);
     return written;
 }
 
-void pruneEventFiles(const fs::path& directory, unsigned long long limitBytes, const std::string& keepStem) {
-    // Files by event, events in name order: the oldest first.
-    std::map<std::string, std::vector<std::pair<fs::path, unsigned long long>>> events;
-    unsigned long long total = 0;
-    std::error_code error;
-    // Not the range-for: its increment throws when the directory goes away.
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-        const fs::directory_entry& entry = *it;
-        std::smatch match;
-        const std::string name = entry.path().filename().string();
-        std::error_code fileError;
-        if (!std::regex_match(name, match, eventFileName) || !entry.is_regular_file(fileError)) continue;
-        const unsigned long long size = entry.file_size(fileError);
-        if (fileError) continue;
-        events[match[1]].emplace_back(entry.path(), size);
-        total += size;
+// What went wrong with the clip, "" when nothing did.
+std::string EventFiles::finishClip(Written& written, double fps) {
+    const std::string name = currentStem + clipExtension(format);
+    const bool opened = clip.isOpen();
+    const long long frames = clip.close(fps);
+    if (frames > 0) {
+        written.clip = name;
+        written.clipFrames = frames;
     }
-    for (const auto& [stem, files] : events) {
-        if (total <= limitBytes) break;
-        if (stem == keepStem) continue;
-        for (const auto& [path, size] : files) {
-            if (fs::remove(path, error)) total -= size;
-        }
+    if (clip.failure().empty()) return "";
+    if (!opened) return "the clip " + name + " could not be written (" + clip.failure() + ")";
+    return "the clip " + name + " holds " + std::to_string(frames) + " of its " + std::to_string(framesGiven) +
+           " frames (" + clip.failure() + ")";
+}
+
+std::string EventFiles::writeSnapshot(Written& written) {
+    const std::string name = currentStem + snapshotExtension;
+    std::vector<uchar> jpeg;
+    std::string failure = "no frame for it";
+    if (!snapshot.empty() && cv::imencode(snapshotExtension, snapshot, jpeg)) {
+        std::error_code ignored;
+        fs::create_directories(directory, ignored);
+        failure = writeWholeFile(directory / name, jpeg);
     }
+    snapshot.release();
+    if (!failure.empty()) return "the snapshot " + name + " could not be written (" + failure + ")";
+    written.snapshot = name;
+    return "";
+}
+
+std::string eventFileStem(const std::string& fileName) {
+    // Real names are about 30 characters; the bound keeps the regex's
+    // recursion shallow whatever a web client sends.
+    std::smatch match;
+    return fileName.size() <= 64 && std::regex_match(fileName, match, eventFileName) ? std::string(match[1])
+                                                                                    : std::string();
 }

@@ -1,14 +1,17 @@
 // The files an event leaves in the output directory: its clip and its
-// snapshot, and the deletion of old ones when storage is limited.
+// snapshot.
 //
 // Both files of event N started at local time T share the name
 // event_YYYYMMDD_HHMMSS_NNNN (T as year, month, day, hour, minute, second;
-// N with at least four digits), so that names sort by time; when either
-// file of that name exists (a clip of either format), _1, _2, ... is
-// appended. Nothing is overwritten.
+// N with at least four digits); when either file of that name exists (a
+// clip of either format), _1, _2, ... is appended. Nothing is overwritten.
 //
-// The clip is Motion-JPEG AVI or H.264 MP4 at the given rate and frame
-// size; the snapshot is a JPEG of the frame kept for it.
+// The clip is Motion-JPEG AVI or H.264 in fragmented MP4 at the given rate
+// and frame size; the snapshot is a JPEG of the frame kept for it. What is
+// written is what is reported: a clip that could not be written whole holds
+// the frames a reader finds in it (or is no clip at all), and each event
+// whose files fell short is reported in one line that says which file and
+// why. A directory that disappeared is made again for the next files.
 #pragma once
 
 #include "io/ClipWriter.h"
@@ -22,13 +25,14 @@
 
 class EventFiles {
 public:
-    // report: told of every file that cannot be written.
-    EventFiles(std::filesystem::path directory, double fps, cv::Size frameSize, ClipFormat format,
+    // report: told of every event whose files could not be written whole.
+    EventFiles(std::filesystem::path directory, cv::Size frameSize, ClipFormat format,
                std::function<void(const std::string&)> report);
 
-    // Chooses the names and opens the clip. A clip that cannot be written
-    // is reported; the event goes on without it.
-    void begin(int eventNumber, const std::tm& localStart);
+    // Chooses the names and opens the clip at the rate known so far (which
+    // a clip that is never finished keeps). A clip that cannot be written
+    // is reported at finish(); the event goes on without it.
+    void begin(int eventNumber, const std::tm& localStart, double fps);
 
     // Appends a frame to the clip (held by reference; it is not changed later).
     void write(const cv::Mat& frame);
@@ -37,33 +41,34 @@ public:
     void keepSnapshot(const cv::Mat& frame);
 
     struct Written {
-        std::string clip;     // file name; empty when the clip could not be written
-        long long clipFrames = 0;
+        std::string clip;     // file name; empty when no frame of it can be read
+        long long clipFrames = 0; // the frames a reader finds in it
         std::string snapshot; // file name; empty when not written
     };
 
-    // Finalises the clip (once every frame is encoded) and writes the snapshot.
-    Written finish();
+    // Finishes the clip (once every frame is encoded) to play at fps, and
+    // writes the snapshot.
+    Written finish(double fps);
 
     // The shared name (without extension) of the files being written.
     const std::string& stem() const { return currentStem; }
 
 private:
+    std::string finishClip(Written& written, double fps);
+    std::string writeSnapshot(Written& written);
+
     std::filesystem::path directory;
     std::function<void(const std::string&)> report;
-    double fps;
     cv::Size frameSize;
     ClipFormat format;
+    int eventNumber = 0;
     std::string currentStem;
     ClipWriter clip;
+    long long framesGiven = 0;
     cv::Mat snapshot;
 };
 
-// Whether name is one EventFiles gives (a clip's or a snapshot's), and
-// nothing else: the files that pruning and the web page may touch.
-bool isEventFileName(const std::string& name);
-
-// Deletes the clips and snapshots of the oldest events in directory (by
-// name, which sorts by time) until the event files there total at most
-// limitBytes. Never the files named keepStem, nor any other file.
-void pruneEventFiles(const std::filesystem::path& directory, unsigned long long limitBytes, const std::string& keepStem);
+// The stem of a file name EventFiles gives (event_..., without extension);
+// empty for any other name: the files that pruning, repairs and the web
+// page may touch.
+std::string eventFileStem(const std::string& fileName);

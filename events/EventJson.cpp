@@ -67,6 +67,13 @@ ordered_json eventEndJson(const Event& event, std::time_t when, const EventFiles
             {"interrupted", event.interrupted}};
 }
 
+ordered_json recoveredEndJson(const Event& event, std::time_t when, const EventFiles::Written& files) {
+    ordered_json line = eventEndJson(event, when, files);
+    for (const char* unknown : {"endFrame", "t1", "objects"}) line[unknown] = nullptr;
+    line["recovered"] = true;
+    return line;
+}
+
 std::string eventLineText(const ordered_json& line) {
     std::string text = "{";
     for (const auto& [key, value] : line.items()) {

@@ -8,6 +8,10 @@
 // Source times are in seconds with exactly three decimals (1.500, not 1.5);
 // "time" is the local wall-clock time the line was written, with the offset
 // from UTC. A file that could not be written is null.
+//
+// An event that a crash left without its end line gets one when the watcher
+// next starts on the directory, with what is known: "endFrame", "t1" and
+// "objects" null, "interrupted" true and "recovered":true after it.
 #pragma once
 
 #include "events/EventFiles.h"
@@ -23,6 +27,7 @@ std::string isoLocalTime(std::time_t when);
 
 nlohmann::ordered_json eventStartJson(const Event& event, std::time_t when);
 nlohmann::ordered_json eventEndJson(const Event& event, std::time_t when, const EventFiles::Written& files);
+nlohmann::ordered_json recoveredEndJson(const Event& event, std::time_t when, const EventFiles::Written& files);
 
 // One line of text (without its newline) for such an object: its members in
 // order through the JSON library, except the source times "t", "t0" and

@@ -21,7 +21,7 @@ struct EventObject {
 };
 
 struct Event {
-    int number = 0;            // from 1 in each run
+    int number = 0;            // on from the highest in the output directory's log (1 in a new one)
     long long startFrame = 0;
     long long endFrame = 0;    // the last frame that belongs to the event
     double t0 = 0.0;           // source time of the start frame, seconds
@@ -29,6 +29,9 @@ struct Event {
     std::map<int, EventObject> objects; // by identifier
     size_t mostObjects = 0;    // on the snapshot frame
     bool interrupted = false;  // ended by a signal or a lost source
+    // Ended by the repair after a crash: what happened after its start is
+    // not known (its end, its objects), only what its clip holds.
+    bool recovered = false;
 };
 
 // What a frame meant for the event.
@@ -47,6 +50,10 @@ public:
 
     // Ends a running event at the last frame observed; false when none runs.
     bool finish(bool interrupted);
+
+    // The next event gets number lastNumber + 1: the numbers of an output
+    // directory's log go on from run to run.
+    void continueNumbering(int lastNumber) { eventCount = lastNumber; }
 
     bool running() const { return isRunning; }
     const Event& event() const { return current; }

@@ -1,5 +1,15 @@
 #include "io/ClipWriter.h"
 
+#include <opencv2/imgcodecs.hpp>
+
+namespace {
+
+// About the size per frame of the encoder the clips were written with
+// before: quality costs disk space, and the storage limit counts it.
+const std::vector<int> jpegQuality{cv::IMWRITE_JPEG_QUALITY, 80};
+
+} // namespace
+
 const char* clipExtension(ClipFormat format) {
     return format == ClipFormat::Mp4 ? ".mp4" : ".avi";
 }
@@ -14,9 +24,7 @@ ClipWriter::~ClipWriter() {
 
 bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
     close();
-    framesWritten = 0;
-    opened = format == ClipFormat::Mp4 ? mp4.open(path, fps, frameSize)
-                                       : writer.open(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, frameSize, true);
+    opened = format == ClipFormat::Mp4 ? mp4.open(path, fps, frameSize) : file.open(path, fps, frameSize);
     return opened;
 }
 
@@ -24,27 +32,26 @@ void ClipWriter::write(const cv::Mat& frame) {
     if (opened) queue.push(frame, BoundedQueue<cv::Mat>::WhenFull::Wait);
 }
 
-long long ClipWriter::close() {
+long long ClipWriter::close(std::optional<double> fps) {
     queue.waitUntilDone();
     if (!opened) return 0;
-    if (format == ClipFormat::Mp4)
-        mp4.close();
-    else
-        writer.release();
     opened = false;
-    return framesWritten;
+    if (format == ClipFormat::Mp4) return mp4.close();
+    if (fps) file.setFps(*fps);
+    return file.finish();
 }
 
 void ClipWriter::work() {
     while (const std::optional<cv::Mat> frame = queue.pop()) {
-        if (encode(*frame)) ++framesWritten;
+        // Once the file refuses a frame, the rest of the clip is not encoded.
+        if (failure().empty()) encode(*frame);
         queue.done();
     }
 }
 
-// OpenCV's writer does not tell whether a frame went in; the MP4 writer does.
-bool ClipWriter::encode(const cv::Mat& frame) {
-    if (format == ClipFormat::Mp4) return mp4.write(frame);
-    writer.write(frame);
-    return true;
+void ClipWriter::encode(const cv::Mat& frame) {
+    if (format == ClipFormat::Mp4)
+        mp4.write(frame);
+    else if (cv::imencode(".jpg", frame, jpeg, jpegQuality))
+        file.append(jpeg);
 }

@@ -7,14 +7,20 @@
 // frames over and goes on; at most 16 frames wait (held by reference, not
 // copied), beyond that write() waits for the encoder, which keeps memory
 // bounded when the disk or the processor falls behind.
+//
+// A clip tells the truth about itself: when the disk refuses a frame (full,
+// failing, the file deleted), the clip takes no further frames, is closed
+// properly as far as it got, and says how many frames it holds and why not
+// all of them.
 #pragma once
 
 #include "io/BoundedQueue.h"
 #include "io/FragmentedMp4Writer.h"
+#include "io/MjpegAvi.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -30,7 +36,8 @@ public:
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
 
-    // Starts a new clip; false when the file cannot be written.
+    // Starts a new clip; false when the file cannot be written (failure()
+    // then says why).
     bool open(const std::string& path, double fps, cv::Size frameSize);
 
     bool isOpen() const { return opened; }
@@ -38,22 +45,29 @@ public:
     // Queues a frame for the open clip; the frame must not change afterwards.
     void write(const cv::Mat& frame);
 
-    // Waits for the queued frames, finalises the file and returns the number
-    // of frames it holds.
-    long long close();
+    // Waits for the queued frames, finishes the file and returns the number
+    // of frames a reader finds in it: 0 when none, and then the file is gone.
+    // fps, when given: the rate the clip plays at, known better now than at
+    // open() (a live source's, measured while the clip was written). An MP4
+    // keeps the rate of open(): its fragments carry their timing as they go.
+    long long close(std::optional<double> fps = std::nullopt);
+
+    // Why the clip last opened could not be opened or holds fewer frames
+    // than it was given, such as "No space left on device"; empty when it
+    // holds them all.
+    const std::string& failure() const { return format == ClipFormat::Mp4 ? mp4.error() : file.error(); }
 
 private:
     void work();
-    bool encode(const cv::Mat& frame);
+    void encode(const cv::Mat& frame);
 
     const ClipFormat format;
-    // The caller opens and closes the writer of its format only while
-    // nothing is queued or being written; in between only the worker
-    // touches it.
-    cv::VideoWriter writer;
+    // The caller opens and finishes the file only while nothing is queued
+    // or being written; in between only the worker touches it.
+    MjpegAviWriter file;
     FragmentedMp4Writer mp4;
     bool opened = false;
-    long long framesWritten = 0;
+    std::vector<uchar> jpeg;
     BoundedQueue<cv::Mat> queue;
     std::thread worker;
 };

@@ -10,7 +10,17 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 
 namespace {
 
@@ -26,6 +36,23 @@ std::string describe(int averror) {
 
 int even(int n) {
     return n + (n & 1);
+}
+
+// A fragment's header lists its frames; more than this is no header of ours.
+constexpr uint64_t maxFragmentHeader = 16 << 20;
+
+uint64_t bigEndian(const unsigned char* bytes, int count) {
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// Flushes a file written through another descriptor to the disk.
+void syncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    fdatasync(fd);
+    ::close(fd);
 }
 
 // Prefers x264; any other H.264 encoder the library was built with will do.
@@ -148,8 +175,10 @@ FragmentedMp4Writer::~FragmentedMp4Writer() {
     close();
 }
 
-bool FragmentedMp4Writer::open(const std::string& path, double fps, cv::Size frameSize) {
+bool FragmentedMp4Writer::open(const std::string& filePath, double fps, cv::Size frameSize) {
     close();
+    lastError.clear();
+    path = filePath;
     if (!(fps > 0.0) || frameSize.width <= 0 || frameSize.height <= 0) {
         lastError = "invalid frame rate or size";
         return false;
@@ -158,6 +187,7 @@ bool FragmentedMp4Writer::open(const std::string& path, double fps, cv::Size fra
     lastError = encoder->open(path, fps, frameSize);
     if (lastError.empty()) return true;
     encoder.reset();
+    unlink(path.c_str());
     return false;
 }
 
@@ -166,7 +196,7 @@ bool FragmentedMp4Writer::isOpen() const {
 }
 
 bool FragmentedMp4Writer::write(const cv::Mat& bgr) {
-    if (!encoder) return false;
+    if (!encoder || !lastError.empty()) return false;
     std::string failure = encoder->convert(bgr);
     if (failure.empty()) failure = encoder->encode(encoder->picture);
     if (!failure.empty()) {
@@ -179,11 +209,123 @@ bool FragmentedMp4Writer::write(const cv::Mat& bgr) {
 
 long long FragmentedMp4Writer::close() {
     if (!encoder) return 0;
-    const std::string failure = encoder->encode(nullptr);
-    if (!failure.empty()) lastError = failure;
+    // The frames the encoder still holds go out even after a failure: what
+    // the file takes of them is counted below.
+    const std::string flushed = encoder->encode(nullptr);
+    if (lastError.empty()) lastError = flushed;
     const int status = av_write_trailer(encoder->format);
-    if (status < 0) lastError = describe(status);
-    const long long frames = encoder->frames;
-    encoder.reset();
+    if (status < 0 && lastError.empty()) lastError = describe(status);
+    long long frames = encoder->frames;
+    encoder.reset(); // closes the file
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) {
+        if (lastError.empty()) lastError = "it was deleted while it was written";
+        return 0;
+    }
+    if (lastError.empty()) {
+        syncFile(path);
+    } else {
+        // What the failure left: the whole fragments before it.
+        std::string ignored;
+        frames = std::max(0LL, repairFragmentedMp4(path, ignored));
+    }
+    if (frames == 0) unlink(path.c_str());
+    return frames;
+}
+
+namespace {
+
+struct Box {
+    uint64_t start = 0; // of its header
+    uint64_t size = 0;  // header included
+    uint64_t header = 0;
+    std::string type;
+};
+
+// The box at `at` of a file `end` bytes long; nothing when it does not fit.
+std::optional<Box> readBox(std::istream& in, uint64_t at, uint64_t end) {
+    unsigned char bytes[16];
+    if (at + 8 > end || !in.seekg(static_cast<std::streamoff>(at)) || !in.read(reinterpret_cast<char*>(bytes), 8))
+        return std::nullopt;
+    Box box{at, bigEndian(bytes, 4), 8, std::string(reinterpret_cast<char*>(bytes) + 4, 4)};
+    if (box.size == 1) { // a 64-bit size follows
+        if (at + 16 > end || !in.read(reinterpret_cast<char*>(bytes) + 8, 8)) return std::nullopt;
+        box.size = bigEndian(bytes + 8, 8);
+        box.header = 16;
+    } else if (box.size == 0) { // up to the end of the file
+        box.size = end - at;
+    }
+    if (box.size < box.header || box.size > end - at) return std::nullopt;
+    return box;
+}
+
+// The samples (frames) a movie fragment's track runs hold: each 'trun' in
+// each 'traf' gives its count after its version and flags.
+uint64_t fragmentSamples(const std::string& moof) {
+    uint64_t samples = 0;
+    std::istringstream in(moof);
+    std::optional<Box> traf;
+    for (uint64_t at = 0; (traf = readBox(in, at, moof.size())); at += traf->size) {
+        if (traf->type != "traf") continue;
+        const uint64_t end = traf->start + traf->size;
+        std::optional<Box> trun;
+        for (uint64_t inner = traf->start + traf->header; (trun = readBox(in, inner, end)); inner += trun->size) {
+            unsigned char count[4];
+            if (trun->type == "trun" && trun->size >= trun->header + 8 &&
+                in.seekg(static_cast<std::streamoff>(trun->start + trun->header + 4)) &&
+                in.read(reinterpret_cast<char*>(count), 4))
+                samples += bigEndian(count, 4);
+        }
+        in.clear();
+    }
+    return samples;
+}
+
+} // namespace
+
+long long repairFragmentedMp4(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    const uint64_t end = static_cast<uint64_t>(in.tellg());
+    uint64_t at = 0;
+    uint64_t wholeEnd = 0; // after the movie header or the last whole fragment
+    uint64_t pendingSamples = 0;
+    bool moov = false;
+    bool fragmentOpen = false;
+    long long frames = 0;
+    std::optional<Box> box;
+    for (; (box = readBox(in, at, end)); at += box->size) {
+        if (at == 0 && box->type != "ftyp") break;
+        if (box->type == "moov") {
+            moov = true;
+            wholeEnd = at + box->size;
+        } else if (box->type == "moof" && box->size <= maxFragmentHeader) {
+            std::string moof(box->size - box->header, '\0');
+            in.seekg(static_cast<std::streamoff>(at + box->header));
+            if (!in.read(moof.data(), static_cast<std::streamsize>(moof.size()))) break;
+            pendingSamples = fragmentSamples(moof);
+            fragmentOpen = true;
+        } else if (box->type == "mdat" && fragmentOpen) {
+            frames += static_cast<long long>(pendingSamples);
+            wholeEnd = at + box->size;
+            fragmentOpen = false;
+        }
+    }
+    if (!moov) {
+        error = "not a fragmented MP4";
+        return -1;
+    }
+    if (frames == 0) {
+        unlink(path.c_str());
+        return 0;
+    }
+    // A box cut short, or a fragment header without its frames: cut there.
+    if ((at < end || fragmentOpen) && truncate(path.c_str(), static_cast<off_t>(wholeEnd)) != 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
     return frames;
 }

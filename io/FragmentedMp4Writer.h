@@ -31,18 +31,32 @@ public:
 
     bool isOpen() const;
 
-    // Encodes one frame; false when encoding or writing fails (the frame is
-    // then not counted).
+    // Encodes one frame. Once encoding or writing fails, the file takes no
+    // further frames: false from then on, error() saying why.
     bool write(const cv::Mat& bgr);
 
-    // Encodes what the encoder still holds, writes the last fragment and
-    // closes the file. Returns the number of frames the file holds.
+    // Encodes what the encoder still holds, writes the last fragment, closes
+    // the file and flushes it to the disk. Returns the frames a reader finds
+    // in it: after a failure (a full disk) those of its whole fragments, the
+    // file cut after them; 0 when none, and then the file is removed (or was
+    // deleted while it was written, which error() then says).
     long long close();
 
+    // The first failure since open(), such as "No space left on device";
+    // empty when none.
     const std::string& error() const { return lastError; }
 
 private:
     struct Encoder;
     std::unique_ptr<Encoder> encoder; // null while no file is open
+    std::string path;
     std::string lastError;
 };
+
+// Cuts a fragmented MP4 that was never finished (its writer crashed, lost
+// power or met a full disk) after its last whole fragment, so that it ends
+// cleanly where its frames do. Returns the frames of its whole fragments: 0
+// when there are none (the file is then removed), -1 when the file cannot
+// be read as a fragmented MP4 or not be cut (it is left as it was, error
+// saying why).
+long long repairFragmentedMp4(const std::string& path, std::string& error);

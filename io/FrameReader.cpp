@@ -1,6 +1,11 @@
 #include "io/FrameReader.h"
 
+#include <opencv2/videoio.hpp>
+
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -8,54 +13,172 @@ namespace {
 // source that outpaces the detector loses its oldest waiting frame instead.
 constexpr size_t queueCapacity = 4;
 
+using Clock = std::chrono::steady_clock;
+
+// A stream's opening and reads are given up after this long. OpenCV returns
+// a little later than its time-out says (it tries other backends after
+// FFmpeg; the machine may be busy): 4 seconds keep every attempt within 5.
+constexpr auto giveUpAfter = std::chrono::seconds(4);
 constexpr auto reopenInterval = std::chrono::seconds(2);
+constexpr auto stopWait = std::chrono::milliseconds(500);
+constexpr auto openPoll = std::chrono::milliseconds(50);
+
+// The clip rate of a live source is measured on the frames that arrive from
+// 1 to 4 seconds after the first (and on, until a few gaps were seen): the
+// first second holds the frames the decoder buffered while the source
+// opened, which all arrive at once. The mean gap, as the arrival of single
+// frames jitters with the network's packets.
+constexpr double rateSettleSeconds = 1.0;
+constexpr double rateWindowSeconds = 3.0;
+constexpr long long fewestGaps = 4;
+
+const std::vector<int> streamTimeouts{
+    cv::CAP_PROP_OPEN_TIMEOUT_MSEC, int(std::chrono::milliseconds(giveUpAfter).count()),
+    cv::CAP_PROP_READ_TIMEOUT_MSEC, int(std::chrono::milliseconds(giveUpAfter).count())};
+
+const char* const stoppedWhileOpening = "Stopped while opening the video source";
 
 } // namespace
 
-FrameReader::FrameReader(std::string sourceText)
-    : sourceText(std::move(sourceText)), isLive(::isLive(classifySource(this->sourceText))), queue(queueCapacity) {}
+struct FrameReader::Stream {
+    explicit Stream(std::string text)
+        : sourceText(std::move(text)), isLive(::isLive(classifySource(sourceText))), queue(queueCapacity) {}
+
+    void run();
+    void openSource();
+    bool readFrame(TimedFrame& frame);
+    double fileTime(long long index);
+    bool reopen();
+    bool deliver(TimedFrame&& frame);
+    void markEnded();
+
+    const std::string sourceText;
+    const bool isLive;
+    cv::VideoCapture capture;
+    SourceOpening opening;
+    double fps = 30.0;
+    long long frames = 0;
+    long long nextIndex = 0;
+    double previousT = 0.0;
+    Clock::time_point firstFrameAt;
+
+    // Closed by the reading thread when a file ends, and by the reader to
+    // stop it.
+    BoundedQueue<TimedFrame> queue;
+
+    // The thread's milestones, for the reader waiting on them.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool opened = false; // opening holds the outcome
+    bool ended = false;  // the thread is about to return
+};
+
+FrameReader::FrameReader(std::string sourceText) : stream(std::make_shared<Stream>(std::move(sourceText))) {}
 
 FrameReader::~FrameReader() {
-    queue.close();
-    if (thread.joinable()) thread.join();
+    stream->queue.close();
+    if (!thread.joinable()) return;
+    std::unique_lock<std::mutex> lock(stream->mutex);
+    const bool ended = stream->changed.wait_for(lock, stopWait, [&] { return stream->ended; });
+    lock.unlock();
+    if (ended) thread.join();
+    else thread.detach(); // it holds its own share of the stream
 }
 
-SourceOpening FrameReader::open() {
-    opening = openVideoSource(sourceText, capture);
-    if (opening.failureMessage != nullptr) return opening;
-    fps = clampSourceFps(capture.get(cv::CAP_PROP_FPS));
-    const double reported = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    if (!isLive && reported >= 1) frames = static_cast<long long>(reported);
-    thread = std::thread(&FrameReader::run, this);
-    return opening;
+SourceOpening FrameReader::open(const std::function<bool()>& stop) {
+    thread = std::thread([s = stream] { s->run(); });
+    std::unique_lock<std::mutex> lock(stream->mutex);
+    while (!stream->changed.wait_for(lock, openPoll, [&] { return stream->opened; })) {
+        if (stop && stop()) {
+            SourceOpening stopped;
+            stopped.failureMessage = stoppedWhileOpening;
+            return stopped;
+        }
+    }
+    return stream->opening;
+}
+
+bool FrameReader::live() const {
+    return stream->isLive;
+}
+
+long long FrameReader::frameCount() const {
+    return stream->frames;
+}
+
+double FrameReader::clipFps() const {
+    if (!stream->isLive || rateGaps < fewestGaps || rateSeconds <= 0.0) return stream->fps;
+    return std::clamp(double(rateGaps) / rateSeconds, 0.1, 1000.0);
 }
 
 FrameReader::Result FrameReader::next(TimedFrame& frame, std::chrono::milliseconds wait) {
-    std::optional<TimedFrame> taken = queue.pop(wait);
-    if (!taken) return queue.ended() ? Result::Ended : Result::Waiting;
+    std::optional<TimedFrame> taken = stream->queue.pop(wait);
+    if (!taken) return stream->queue.ended() ? Result::Ended : Result::Waiting;
     frame = std::move(*taken);
-    queue.done();
+    stream->queue.done();
+    if (stream->isLive) measureRate(frame.t);
     return Result::Frame;
 }
 
-void FrameReader::run() {
+void FrameReader::measureRate(double t) {
+    if (firstT < 0.0) firstT = t;
+    const bool settled = lastT - firstT >= rateSettleSeconds;
+    const bool measuring = t - firstT <= rateSettleSeconds + rateWindowSeconds || rateGaps < fewestGaps;
+    // A gap as long as the source is waited for was an outage, not a frame period.
+    if (settled && measuring && t - lastT < std::chrono::duration<double>(giveUpAfter).count()) {
+        ++rateGaps;
+        rateSeconds += t - lastT;
+    }
+    lastT = t;
+}
+
+void FrameReader::Stream::run() {
+    openSource();
+    if (opening.failureMessage != nullptr) {
+        markEnded();
+        return;
+    }
     for (;;) {
         TimedFrame frame;
         if (!readFrame(frame)) {
-            if (isLive && reopenEveryTwoSeconds()) continue;
+            if (isLive && reopen()) continue;
             break;
         }
         // A frame of another size or kind than at opening is skipped, as the
         // demo skips it; it still counts in the numbering.
-        if (isUsableFrame(frame.image, opening) && !deliver(std::move(frame))) return; // stopping
-        if (queue.waitForClose(std::chrono::seconds(0))) return;
+        if (isUsableFrame(frame.image, opening) && !deliver(std::move(frame))) break; // stopping
+        if (queue.waitForClose(std::chrono::seconds(0))) break;
     }
     queue.close();
+    markEnded();
 }
 
-bool FrameReader::readFrame(TimedFrame& frame) {
+void FrameReader::Stream::openSource() {
+    SourceOpening result = openVideoSource(sourceText, capture, nullptr, streamTimeouts);
+    if (result.failureMessage == nullptr) {
+        fps = clampSourceFps(capture.get(cv::CAP_PROP_FPS));
+        const double reported = capture.get(cv::CAP_PROP_FRAME_COUNT);
+        if (!isLive && reported >= 1) frames = static_cast<long long>(reported);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    opening = result;
+    opened = true;
+    changed.notify_all();
+}
+
+void FrameReader::Stream::markEnded() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+    changed.notify_all();
+}
+
+bool FrameReader::Stream::readFrame(TimedFrame& frame) {
+    const Clock::time_point started = Clock::now();
     if (!capture.read(frame.image) || frame.image.empty()) return false;
-    const auto now = std::chrono::steady_clock::now();
+    const Clock::time_point now = Clock::now();
+    // A read that took as long as the time-out was given up: what it still
+    // brought (a frame the decoder held back) belongs to the past.
+    if (isLive && now - started >= giveUpAfter) return false;
     if (nextIndex == 0) firstFrameAt = now;
     frame.index = nextIndex++;
     frame.t = isLive ? std::chrono::duration<double>(now - firstFrameAt).count() : fileTime(frame.index);
@@ -63,24 +186,28 @@ bool FrameReader::readFrame(TimedFrame& frame) {
     return true;
 }
 
-double FrameReader::fileTime(long long index) {
+double FrameReader::Stream::fileTime(long long index) {
     const double position = capture.get(cv::CAP_PROP_POS_MSEC) / 1000.0;
     const bool usable = std::isfinite(position) && (index == 0 ? position >= 0.0 : position > previousT);
     if (usable) return position;
     return index == 0 ? 0.0 : previousT + 1.0 / fps;
 }
 
-// False when asked to stop before the source came back.
-bool FrameReader::reopenEveryTwoSeconds() {
+// Opens the source again at once, then every 2 seconds (counted from the
+// start of the attempt before) until it opens; false when asked to stop
+// first.
+bool FrameReader::Stream::reopen() {
     capture.release();
+    Clock::time_point attempt = Clock::now();
     for (;;) {
-        if (queue.waitForClose(reopenInterval)) return false;
-        if (openVideoSource(sourceText, capture).failureMessage == nullptr) return true;
+        if (queue.waitForClose(std::max(Clock::duration::zero(), attempt - Clock::now()))) return false;
+        attempt = Clock::now() + reopenInterval;
+        if (openVideoSource(sourceText, capture, nullptr, streamTimeouts).failureMessage == nullptr) return true;
     }
 }
 
 // False once the queue is closed: the reader is stopping.
-bool FrameReader::deliver(TimedFrame&& frame) {
+bool FrameReader::Stream::deliver(TimedFrame&& frame) {
     using WhenFull = BoundedQueue<TimedFrame>::WhenFull;
     return queue.push(std::move(frame), isLive ? WhenFull::DropOldest : WhenFull::Wait);
 }

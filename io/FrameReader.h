@@ -8,18 +8,24 @@
 // clamped frame rate stands in. For a live source (a camera number or a URL
 // with a scheme) it is the monotonic clock since the first frame.
 //
-// A file ends at its first failed read. A live source that fails is closed
-// and opened again every 2 seconds until it delivers; frames keep their
-// numbering and clock across the gap.
+// A file ends at its first failed read. A live source is never waited for
+// longer than 5 seconds: a stream's opening and each of its reads are given
+// up after 4 seconds (the frame a given-up read still brings is late and
+// dropped), and a source that fails or is given up is opened again at once,
+// then every 2 seconds until it delivers; frames keep their numbering and
+// clock across the gap. A reading thread stuck in a read (a camera driver,
+// say) does not hold up the end: the reader waits half a second for it, then
+// leaves it behind.
 #pragma once
 
 #include "io/BoundedQueue.h"
 #include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -32,21 +38,27 @@ struct TimedFrame {
 class FrameReader {
 public:
     explicit FrameReader(std::string sourceText);
-    ~FrameReader(); // stops the thread; waits for a read in progress
+    ~FrameReader(); // stops the thread (see above)
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
 
-    // Opens the source; on success starts decoding. The opening tells the
-    // frame size, or the failure.
-    SourceOpening open();
+    // Opens the source on the reading thread and, once open, starts
+    // decoding. Returns the opening (the frame size, or the failure); gives
+    // up at once, as a failure, when stop() turns true (asked every 50 ms).
+    SourceOpening open(const std::function<bool()>& stop = {});
 
-    bool live() const { return isLive; }
+    bool live() const;
 
-    // The frame rate clips are written at: the source's, clamped as for pacing.
-    double clipFps() const { return fps; }
+    // The frame rate clips play at. A file's own, clamped as for pacing.
+    // For a live source, the rate frames reach the caller at, over those
+    // that arrive from 1 to 4 seconds after the first (the first second
+    // brings a burst of frames the decoder buffered while the source
+    // opened); until a few of them have come, the rate the source reports,
+    // clamped.
+    double clipFps() const;
 
     // The number of frames the file holds, 0 when unknown or live.
-    long long frameCount() const { return frames; }
+    long long frameCount() const;
 
     enum class Result { Frame, Ended, Waiting };
 
@@ -55,24 +67,14 @@ public:
     Result next(TimedFrame& frame, std::chrono::milliseconds wait);
 
 private:
-    void run();
-    bool readFrame(TimedFrame& frame);
-    double fileTime(long long index);
-    bool reopenEveryTwoSeconds();
-    bool deliver(TimedFrame&& frame);
+    struct Stream; // all the reading thread touches, kept alive for it
+    void measureRate(double t);
 
-    const std::string sourceText;
-    const bool isLive;
-    cv::VideoCapture capture;
-    SourceOpening opening;
-    double fps = 30.0;
-    long long frames = 0;
-    long long nextIndex = 0;
-    double previousT = 0.0;
-    std::chrono::steady_clock::time_point firstFrameAt;
-
-    // Closed by the reading thread when a file ends, and by the destructor
-    // to stop it.
-    BoundedQueue<TimedFrame> queue;
+    std::shared_ptr<Stream> stream;
     std::thread thread;
+    // The measurement of a live source's rate: the first frame's time, the
+    // last one's, and the gaps between frames counted so far.
+    double firstT = -1.0, lastT = 0.0;
+    long long rateGaps = 0;
+    double rateSeconds = 0.0;
 };

@@ -41,11 +41,15 @@ void Recorder::write(const cv::Mat& frame) {
 }
 
 void Recorder::stop() {
-    clip.close();
+    if (!clip.isOpen()) return;
+    const long long frames = clip.close();
+    if (!clip.failure().empty())
+        std::cout << "Recording " << name << " was cut short after " << frames << " frames: " << clip.failure()
+                  << std::endl;
 }
 
 void Recorder::start() {
-    const std::string name = createUniqueFile(".", recordingStem(localNow()), ".avi") + ".avi";
+    name = createUniqueFile(".", recordingStem(localNow()), ".avi") + ".avi";
     if (!clip.open(name, recordingFps, frameSize))
         std::cout << "Recording could not be started: " << name << " cannot be written" << std::endl;
 }

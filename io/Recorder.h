@@ -27,7 +27,8 @@ public:
 
     // Starts a recording when none runs, otherwise finalises the running one.
     // A file that cannot be written prints one console line and leaves the
-    // recorder not recording.
+    // recorder not recording; one that the disk refused part way prints one
+    // line when it is finalised (it holds the frames up to there).
     void toggle();
 
     // Appends one colour frame of the recorder's frame size.
@@ -40,5 +41,6 @@ private:
     void start();
 
     cv::Size frameSize;
-    ClipWriter clip; // recording exactly while open
+    std::string name; // of the recording last started
+    ClipWriter clip;  // recording exactly while open
 };

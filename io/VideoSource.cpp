@@ -11,8 +11,11 @@ namespace {
 constexpr const char* cameraNotOpen = "Camera not open";
 constexpr const char* videoFileNotOpen = "Video file not open";
 
-bool openFile(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
-    if (classifySource(text) == SourceKind::FileDialog) return picker != nullptr && picker(capture);
+bool openFile(const std::string& text, cv::VideoCapture& capture, FilePicker picker,
+              const std::vector<int>& streamParams) {
+    const SourceKind kind = classifySource(text);
+    if (kind == SourceKind::FileDialog) return picker != nullptr && picker(capture);
+    if (kind == SourceKind::Stream && !streamParams.empty()) return capture.open(text, cv::CAP_ANY, streamParams);
     return capture.open(text, cv::CAP_ANY);
 }
 
@@ -38,10 +41,11 @@ double clampSourceFps(double reportedFps) {
     return 30.0;
 }
 
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker) {
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker,
+                              const std::vector<int>& streamParams) {
     SourceOpening opening;
     if (opensByName(classifySource(text))) {
-        if (!openFile(text, capture, picker)) {
+        if (!openFile(text, capture, picker, streamParams)) {
             opening.failureMessage = videoFileNotOpen;
             return opening;
         }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace cv {
 class Mat;
@@ -58,8 +59,10 @@ using FilePicker = bool (*)(cv::VideoCapture& capture);
 
 // Opens capture on the source the text names; the reserved text asks picker
 // for the file, and fails without one. On failure the message is
-// "Camera not open" or "Video file not open".
-SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker = nullptr);
+// "Camera not open" or "Video file not open". streamParams: OpenCV's open
+// parameters for a stream (time-outs), nothing for other sources.
+SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker = nullptr,
+                              const std::vector<int>& streamParams = {});
 
 // Whether a frame read from the source has the size it opened with and
 // 8-bit BGR pixels; any other frame is treated as missing.

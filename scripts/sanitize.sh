@@ -4,7 +4,10 @@
 # UndefinedBehaviorSanitizer; undefined behaviour, a memory error or a leak
 # ends the run with a failure.
 #
-#   scripts/sanitize.sh unit            the whole unit-test suite
+#   scripts/sanitize.sh unit            the whole unit-test suite, and the
+#                                       regression traces of motion_trace_raw
+#                                       (clang's build must give the digests
+#                                       stored from g++'s)
 #   scripts/sanitize.sh fuzz [SECONDS]  every libFuzzer target in tests/fuzz,
 #                                       SECONDS each (default 60), side by side
 #   scripts/sanitize.sh                 both
@@ -35,12 +38,17 @@ build() {
 }
 
 run_unit() {
-    build unit_tests
-    local started=$SECONDS
+    build detector_unit_tests unit_tests motion_trace_raw make_test_video dump_grey_frames
+    local started=$SECONDS tests
     # Whole allocation stacks, so that the suppressions can recognise leaks
     # inside system libraries that lack frame pointers (scripts/lsan.supp).
-    ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0" "$BUILD_DIR/tests/unit_tests" --gtest_brief=1
+    for tests in detector_unit_tests unit_tests; do
+        ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0" "$BUILD_DIR/tests/$tests" --gtest_brief=1
+    done
     echo "sanitized unit tests passed in $((SECONDS - started)) s"
+    MOTION_TRACE_RAW=$BUILD_DIR/tools/motion_trace_raw MAKE_TEST_VIDEO=$BUILD_DIR/tests/make_test_video \
+        DUMP_GREY_FRAMES=$BUILD_DIR/tests/dump_grey_frames SAMPLES_DIR=$PWD/samples WORK_DIR=$BUILD_DIR/regression \
+        tests/regression/trace_digest.sh check-raw
 }
 
 # Each target starts from its committed seeds; what it finds on the way goes

@@ -11,9 +11,16 @@ PACKAGES=(
   xvfb xdotool imagemagick x11-utils faketime libx11-dev
   clang libclang-rt-14-dev libomp-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
-  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  ffmpeg googletest
+  mosquitto mosquitto-clients libmosquitto-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
+# The cross build for 64-bit ARM and its run under emulation
+# (scripts/cross-aarch64.sh), on x86-64 machines.
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  PACKAGES+=(g++-aarch64-linux-gnu qemu-user)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -20,6 +20,7 @@
 #include "detector/MotionDetector.h"
 #include "io/DetectionSession.h"
 #include "io/QuietLibraries.h"
+#include "tools/trace/TraceLine.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -27,7 +28,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -80,37 +80,6 @@ bool parse(int argc, char** argv, Options& o) {
 int fail(const std::string& message) {
     std::fprintf(stderr, "motion_trace: %s\n", message.c_str());
     return 1;
-}
-
-// JSON has no NaN or infinity; such a value is written as null.
-void printFloat(std::FILE* out, const char* key, float value) {
-    if (std::isfinite(value))
-        std::fprintf(out, ",\"%s\":%.9g", key, double(value));
-    else
-        std::fprintf(out, ",\"%s\":null", key);
-}
-
-void printObject(std::FILE* out, const DetectedObject& o) {
-    std::fprintf(out, "{\"x0\":%d,\"y0\":%d,\"x1\":%d,\"y1\":%d,\"pixelCount\":%d,\"intensitySum\":%d,\"label\":%d",
-                 o.x0, o.y0, o.x1, o.y1, o.pixelCount, o.intensitySum, o.label);
-    printFloat(out, "centroidX", o.centroidX);
-    printFloat(out, "centroidY", o.centroidY);
-    printFloat(out, "reserved", o.reserved);
-    std::fprintf(out, ",\"objectId\":%d", o.objectId);
-    printFloat(out, "velocityX", o.velocityX);
-    printFloat(out, "velocityY", o.velocityY);
-    std::fputc('}', out);
-}
-
-void printFrame(std::FILE* out, long long index, bool accepted, long long motionPixels,
-                const std::vector<DetectedObject>& objects) {
-    std::fprintf(out, "{\"frame\":%lld,\"accepted\":%s,\"motionPixels\":%lld,\"objects\":[", index,
-                 accepted ? "true" : "false", motionPixels);
-    for (size_t k = 0; k < objects.size(); ++k) {
-        if (k > 0) std::fputc(',', out);
-        printObject(out, objects[k]);
-    }
-    std::fputs("]}\n", out);
 }
 
 // A one-line progress display on a terminal, redrawn at most ten times a second.
@@ -198,13 +167,13 @@ int main(int argc, char** argv) {
         capture >> frame;
         if (frame.empty()) break;
         if (!isUsableFrame(frame, source)) {
-            printFrame(out, index, false, 0, {});
+            printTraceLine(out, index, false, 0, {});
             continue;
         }
         const bool accepted = session.detect(frame);
         detector.getMotionMask(mask.data());
         const long long motionPixels = std::count(mask.begin(), mask.end(), uint8_t{255});
-        printFrame(out, index, accepted, motionPixels, detector.getObjects());
+        printTraceLine(out, index, accepted, motionPixels, detector.getObjects());
         progress.update(index + 1);
     }
     progress.finish(index);

@@ -5,13 +5,17 @@
 //   motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]
 //                [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]
 //                [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]
+//                [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]
+//                 [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]
 //                [--http [ADDR:]PORT] [--http-auth FILE]
 //
 // Everything that can be wrong with the input is checked before the first
 // output file is created: the command line (status 2), the configuration,
-// the region mask, the source, the web page's credentials and port, and the
-// output directory (status 1), each with one line on stderr. A file source ends with status 0 at its end; a
-// live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0.
+// the region mask, the source, the MQTT names and login, the web page's
+// credentials and port, and the output directory (status 1), each
+// with one line on stderr. A file source ends with status 0 at its end; a
+// live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0,
+// even while the source is still being opened.
 #include "detector/MotionDetector.h"
 #include "events/CommandRunner.h"
 #include "events/LogSinks.h"
@@ -20,6 +24,7 @@
 #include "io/QuietLibraries.h"
 #include "io/Shutdown.h"
 #include "io/ThreadSpinning.h"
+#include "mqtt/MqttSink.h"
 #include "tools/watch/WatchOptions.h"
 #include "tools/watch/Watcher.h"
 #include "web/WatchWebPage.h"
@@ -36,8 +41,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// One call per line: the event command's and the broker's threads report too.
 void report(const std::string& message) {
-    std::cerr << "motion_watch: " << message << std::endl;
+    std::fprintf(stderr, "motion_watch: %s\n", message.c_str());
 }
 
 int fail(const std::string& message) {
@@ -69,6 +75,16 @@ std::string startFailureLine(StartFailure failure, const WatchOptions& options, 
     case StartFailure::None: break;
     }
     return "";
+}
+
+// The broker settings in force: the camera's name and the login filled in.
+// Returns what is wrong with them, or "".
+std::string mqttSettings(const WatchOptions& options, MqttOptions& mqtt) {
+    mqtt = options.mqtt;
+    mqtt.name = options.cameraName();
+    const std::string problem = checkMqttNames(mqtt);
+    if (!problem.empty() || options.mqttLoginFile.empty()) return problem;
+    return readMqttLogin(options.mqttLoginFile, mqtt.user, mqtt.password);
 }
 
 } // namespace
@@ -103,10 +119,18 @@ int main(int argc, char** argv) {
     std::unique_ptr<FrameReader> reader;
     SessionRequest request{options.config, options.regionMask, options.source, [&](const std::string& text) {
                                reader = std::make_unique<FrameReader>(text);
-                               return reader->open();
+                               return reader->open(stopRequested);
                            }};
     const StartFailure failure = session.start(request);
+    // A stop signal while a stream was still opening ends the watcher as
+    // any stop does, with nothing created.
+    if (failure != StartFailure::None && stopRequested()) return 0;
     if (failure != StartFailure::None) return fail(startFailureLine(failure, options, session));
+    MqttOptions mqtt;
+    if (!options.mqtt.host.empty()) {
+        const std::string problem = mqttSettings(options, mqtt);
+        if (!problem.empty()) return fail(problem);
+    }
 
     std::unique_ptr<WatchWebPage> web;
     if (options.http) {
@@ -118,7 +142,8 @@ int main(int argc, char** argv) {
     if (!prepareOutputDirectory(options.output)) return fail("cannot write to the output directory " + options.output);
     EventLogFile log(report);
     if (!log.open((fs::path(options.output) / "events.jsonl").string()))
-        return fail("cannot write to the output directory " + options.output);
+        return fail("cannot write to the output directory " + options.output +
+                    (log.inUse() ? ": another motion_watch writes there" : ""));
 
     StandardOutputLines standardOutput;
     SourceStateLines sourceLines;
@@ -127,6 +152,11 @@ int main(int argc, char** argv) {
     if (!options.onEvent.empty()) {
         commands = std::make_unique<CommandRunner>(options.onEvent, report);
         sinks.push_back(commands.get());
+    }
+    std::unique_ptr<MqttSink> broker;
+    if (!mqtt.host.empty()) {
+        broker = std::make_unique<MqttSink>(mqtt, options.output, session.settings(), report);
+        sinks.push_back(broker.get());
     }
     if (web) sinks.push_back(&web->sink());
     const WatchSettings settings{options.output, options.preSeconds, options.postSeconds, options.maxStorageMb,

@@ -6,7 +6,7 @@
 #include "events/EventFiles.h"
 #include "io/RegionMask.h"
 #include "web/ByteRange.h"
-#include "web/EventHistory.h"
+#include "web/EventList.h"
 #include "web/ImageHeader.h"
 #include "web/Page.h"
 
@@ -382,7 +382,7 @@ void WebServer::events(const Request& req, Response& res) {
 void WebServer::eventFile(const Request& req, Response& res) {
     if (std::string error = unexpectedQuery(req, {}); !error.empty()) return fail(res, 400, error);
     const std::string name = req.path.substr(std::strlen("/events/"));
-    if (!isEventFileName(name)) return fail(res, 404, "no such event file: " + name);
+    if (eventFileStem(name).empty()) return fail(res, 404, "no such event file: " + name);
     // Not through a link: the output directory's own files only.
     const int fd = open((controls.outputDirectory / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return fail(res, 404, "no such event file: " + name);

@@ -2,6 +2,7 @@
 // updated by every scaled frame, deciding per pixel whether it shows motion.
 #pragma once
 
+#include "detector/background/BackgroundKernel.h"
 #include "detector/background/PixelModelStore.h"
 #include "detector/blobs/MotionRuns.h"
 
@@ -19,7 +20,8 @@ struct BackgroundSettings {
     double alphaCoeff;     // learning rate
     double pixelDeviation; // grey levels: its square is the variance floor
     int32_t components;    // Gaussians in use per pixel, 1..PixelModel::capacity
-    int32_t threads;       // 1: on the calling thread; otherwise an OpenMP team (0: the runtime's size)
+    int32_t threads;       // 1: on the calling thread; otherwise an OpenMP team of this size (0: the size
+                           // a region of the host gets); the host's OpenMP settings stay as they are
     // A frame with more than this share of the watched pixels in motion is
     // taken as a change of light (0: never), and relearned on at most
     // relearnRunLimit frames in a row.
@@ -41,6 +43,11 @@ public:
     // Empties every model and clears the mask, keeping the grid.
     void clear();
     bool allocated() const { return store.allocated(); }
+
+    // The kernel that updates the rows: the fastest this processor runs,
+    // unless another is chosen. Returns false, changing nothing, when the
+    // processor cannot run it. Not while an update runs.
+    bool useKernel(BackgroundKernel kernel);
 
     // Updates every model with its pixel of the scaled frame and writes the
     // mask (255 motion, 0 background). regionMask, when not null, holds a
@@ -92,10 +99,11 @@ private:
     void clearMask();
 
     void updateParallel(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
-                        const RowsReady& rowsReady);
+                        int team, const RowsReady& rowsReady);
     void updateRows(const uint8_t* scaledFrame, const uint8_t* regionMask, const BackgroundSettings& settings,
                     int firstRow, int endRow);
 
+    BackgroundKernel kernelInUse = fastestBackgroundKernel();
     PixelModelStore store;
     // In a parallel update: the next stretch of rows to hand out, on a cache
     // line of its own, and the state of each block of rows.

@@ -3,6 +3,8 @@
 // reference implementation read and write.
 #pragma once
 
+#include <cstdint>
+
 namespace motion {
 
 // One weighted Gaussian of a pixel's background mixture.
@@ -24,5 +26,11 @@ struct PixelModel {
     GaussianComponent components[capacity];
     bool initialized;
 };
+
+// Updates a model with its pixel's grey value, using its first `components`
+// slots, and returns whether the pixel is motion. The steps are written out
+// one after another without any of the vector kernels' shortcuts: this is
+// the plain kernel, and the yardstick the tests hold every kernel to.
+bool updatePixelModel(PixelModel& model, uint8_t value, float alpha, float minVariance, int components);
 
 } // namespace motion

@@ -77,8 +77,8 @@ void PixelModelStore::clear() {
     std::memset(liveBound.data, 0, liveBound.bytes);
 }
 
-bool PixelModelStore::reserve(int components, float alpha, bool onTeam) {
-    mapPlanes(components, onTeam);
+bool PixelModelStore::reserve(int components, float alpha, int team) {
+    mapPlanes(components, team);
     const bool wasBlank = blank;
     blank = false;
     // Written so that a NaN rate never counts as unchanged.
@@ -98,11 +98,11 @@ void PixelModelStore::forgetLiveBounds() {
     std::memset(liveBound.data, PixelModel::capacity, liveBound.bytes);
 }
 
-void PixelModelStore::mapPlanes(int components, bool onTeam) {
+void PixelModelStore::mapPlanes(int components, int team) {
     const int first = planeCount;
     for (; planeCount < components; ++planeCount)
         planes[planeCount].map(size_t(groupCount) * (sizeof(RankGroup) + lanes * sizeof(float)));
-    populate(first, onTeam);
+    populate(first, team);
 }
 
 // The pages are made present a stretch per call rather than by two faults
@@ -113,13 +113,13 @@ void PixelModelStore::mapPlanes(int components, bool onTeam) {
 // the background: asked for beforehand, they made the first frame take
 // hundreds of milliseconds whenever the system had no large pages at hand
 // that had been in use recently (measured on a virtual machine).
-void PixelModelStore::populate(int firstPlane, bool onTeam) {
+void PixelModelStore::populate(int firstPlane, int team) {
     constexpr size_t stretch = size_t{4} << 20;
     const int64_t newPlanes = planeCount - firstPlane;
     if (newPlanes <= 0) return;
     const size_t bytes = planes[firstPlane].bytes;
     const int64_t perPlane = int64_t((bytes + stretch - 1) / stretch);
-#pragma omp parallel for schedule(dynamic) if (onTeam)
+#pragma omp parallel for schedule(dynamic) num_threads(team) if (team > 1)
     for (int64_t i = 0; i < newPlanes * perPlane; ++i) {
         const size_t from = size_t(i % perPlane) * stretch;
         madvise(planes[firstPlane + i / perPlane].as<char>() + from, std::min(stretch, bytes - from),
@@ -154,7 +154,7 @@ void PixelModelStore::set(int64_t index, const PixelModel& model) {
     for (int k = 0; k < PixelModel::capacity; ++k) {
         if (!allZero(model.components[k])) used = k + 1;
     }
-    mapPlanes(used, false);
+    mapPlanes(used, 1);
     blank = false;
     int lane = 0;
     const int64_t g = group(index, lane);

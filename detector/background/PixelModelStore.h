@@ -85,14 +85,14 @@ public:
 
     // Readies the store for an update with `components` slots at learning
     // rate `alpha`: maps planes 0..components-1 where missing, their pages
-    // made present on the calling thread or, onTeam, on the OpenMP team in
-    // force, clears the ordered flags if the count changed, and forgets the
-    // live bounds if the count or the rate changed. Call before an update,
-    // not during one: returns whether every slot is still all zero (nothing
-    // written since allocate() or clear()), which the update may rely on to
-    // read no slot, and from then on counts the store as written. Throws
-    // std::bad_alloc on failure.
-    bool reserve(int components, float alpha, bool onTeam);
+    // made present by an OpenMP team of `team` threads (1: the calling
+    // thread alone), clears the ordered flags if the count changed, and
+    // forgets the live bounds if the count or the rate changed. Call before
+    // an update, not during one: returns whether every slot is still all
+    // zero (nothing written since allocate() or clear()), which the update
+    // may rely on to read no slot, and from then on counts the store as
+    // written. Throws std::bad_alloc on failure.
+    bool reserve(int components, float alpha, int team);
 
     // One pixel's model as a record, index = row * width + column. set()
     // stores weight, mean and variance; the record's fitness is ignored and
@@ -126,8 +126,8 @@ private:
     RankGroup* ranks(int k) const { return planes[k].as<RankGroup>(); }
     float* means(int k) const { return reinterpret_cast<float*>(ranks(k) + groupCount); }
     void unmapPlanes();
-    void mapPlanes(int components, bool onTeam);
-    void populate(int firstPlane, bool onTeam);
+    void mapPlanes(int components, int team);
+    void populate(int firstPlane, int team);
     void forgetLiveBounds();
 
     Mapping planes[PixelModel::capacity]; // ranking records, then means, of component k

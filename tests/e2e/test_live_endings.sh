@@ -72,7 +72,7 @@ record_then_end "the close button of MOTION MASK" close_mask_window
 
 # The wall clock moves 40 minutes on while the monotonic clock runs on
 # normally, as after a resume from suspend or a time server's step.
-faketime_lib=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
+faketime_lib=/usr/lib/$(gcc -print-multiarch)/faketime/libfaketime.so.1
 echo "+0" >fake-time
 LD_PRELOAD=$faketime_lib FAKETIME_TIMESTAMP_FILE="$E2E_WORKDIR/fake-time" FAKETIME_NO_CACHE=1 \
     FAKETIME_DONT_FAKE_MONOTONIC=1 start_playing

@@ -1,12 +1,12 @@
-// The background model against a plain reference update, serial against
-// parallel, and the behaviour over time of single pixels.
+// The background model of every kernel against the plain pixel update,
+// serial against parallel, the host's OpenMP settings, and the behaviour
+// over time of single pixels.
+#include "SampleFrames.h"
 #include "detector/DetectorStages.h"
 #include "detector/background/BackgroundKernel.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
-#include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <array>
@@ -20,60 +20,14 @@ using namespace motion;
 
 namespace {
 
-// The pixel update written out step by step, deliberately without any of the
-// detector's optimisations: the yardstick for every layout and code path.
+// The plain kernel's pixel update, with the parameters converted as the
+// detector converts them: the yardstick for every kernel, layout and code
+// path.
 uint8_t referenceUpdate(PixelModel& model, uint8_t value, double alphaCoeff, double pixelDeviation, int n) {
-    const float alpha = static_cast<float>(alphaCoeff);
-    const float minVariance = static_cast<float>(pixelDeviation * pixelDeviation);
-    GaussianComponent* C = model.components;
-    const float x = value;
-    float total = 1.0f;
-    int p = -1;
-    for (int k = 0; k < n && p < 0; ++k) {
-        const float d = x - C[k].mean;
-        if (C[k].variance * 6.25f > d * d) {
-            C[k].weight = alpha + C[k].weight;
-            C[k].mean = d * alpha + C[k].mean;
-            C[k].variance = (d * d - C[k].variance) * alpha + C[k].variance;
-            if (C[k].variance < minVariance) C[k].variance = minVariance;
-            total = alpha + 1.0f;
-            p = k;
-        }
-    }
-    if (p < 0) {
-        float vmax = minVariance;
-        for (int k = 0; k < n; ++k) vmax = std::max(vmax, C[k].variance);
-        if (model.initialized)
-            total = (1.0f - C[n - 1].weight) + alpha;
-        else
-            total = alpha;
-        C[n - 1].mean = x;
-        C[n - 1].weight = alpha;
-        C[n - 1].variance = vmax;
-        model.initialized = true;
-        p = n - 1;
-    }
-    const float r = 1.0f / total;
-    for (int k = 0; k < n; ++k) {
-        if (C[k].weight >= alpha) {
-            C[k].weight = C[k].weight * r;
-            C[k].fitness = C[k].weight / C[k].variance;
-        }
-    }
-    while (p > 0 && !(C[p - 1].fitness > C[p].fitness)) {
-        std::swap(C[p - 1], C[p]);
-        --p;
-    }
-    for (int k = 0; k <= n - 2; ++k)
-        if (C[k + 1].fitness > C[k].fitness) std::swap(C[k], C[k + 1]);
-    float s = 0.0f;
-    int b = -1;
-    while (b < n - 1) {
-        b = b + 1;
-        s = s + C[b].weight;
-        if (s > 0.7f) break;
-    }
-    return p > b ? 255 : 0;
+    return updatePixelModel(model, value, static_cast<float>(alphaCoeff),
+                            static_cast<float>(pixelDeviation * pixelDeviation), n)
+               ? 255
+               : 0;
 }
 
 uint32_t bits(float f) {
@@ -98,35 +52,13 @@ uint32_t bits(float f) {
     return ::testing::AssertionSuccess();
 }
 
-// Grey frames of the sample clip, or a generated scene of moving squares and
-// noise when the clip is not there.
-std::vector<std::vector<uint8_t>> loadFrames(int width, int height, int count) {
-    std::vector<std::vector<uint8_t>> frames;
-    cv::VideoCapture capture(MOTION_SAMPLES_DIR "/vtest.avi");
-    cv::Mat colour, grey;
-    while (capture.isOpened() && int(frames.size()) < count && capture.read(colour)) {
-        cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
-        if (grey.cols != width || grey.rows != height) cv::resize(grey, grey, cv::Size(width, height));
-        frames.emplace_back(grey.data, grey.data + grey.total());
-    }
-    if (int(frames.size()) == count) return frames;
-    frames.clear();
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> noise(-6, 6);
-    for (int i = 0; i < count; ++i) {
-        cv::Mat image(height, width, CV_8UC1, cv::Scalar(90));
-        cv::rectangle(image, cv::Rect(10 + 9 * i, height / 4, 60, 80), cv::Scalar(200), cv::FILLED);
-        cv::circle(image, cv::Point(width - 20 - 7 * i, height / 2), 30, cv::Scalar(30), cv::FILLED);
-        std::vector<uint8_t> frame(image.data, image.data + image.total());
-        for (uint8_t& v : frame) v = uint8_t(std::clamp(v + noise(rng), 0, 255));
-        frames.push_back(std::move(frame));
-    }
-    return frames;
+const SampleClip& sample() {
+    static const SampleClip clip = loadSampleClip(60);
+    return clip;
 }
 
-const std::vector<std::vector<uint8_t>>& sampleFrames() {
-    static const auto frames = loadFrames(768, 576, 60);
-    return frames;
+int gridPixels(MotionDetector& d) {
+    return stagesOf(d).scaledWidth * stagesOf(d).scaledHeight;
 }
 
 // A detector with its models mirrored by a reference run: every frame is fed
@@ -202,36 +134,34 @@ uint8_t feedFlat(MotionDetector& d, uint8_t value) {
     return stagesOf(d).background.mask()[0];
 }
 
-// Runs a test once with each vector kernel the processor has; afterwards the
-// best one is chosen again.
+// Runs a test once with each kernel built for the target, on detectors
+// that use it.
 class EveryKernel : public ::testing::TestWithParam<BackgroundKernel> {
 protected:
     void SetUp() override {
-        if (!selectBackgroundKernel(GetParam())) GTEST_SKIP() << "the processor lacks this kernel's instructions";
+        if (!backgroundKernelRuns(GetParam())) GTEST_SKIP() << "the processor lacks this kernel's instructions";
     }
-    void TearDown() override {
-        if (!selectBackgroundKernel(BackgroundKernel::avx2)) selectBackgroundKernel(BackgroundKernel::baseline);
-    }
+    void use(MotionDetector& d) { ASSERT_TRUE(stagesOf(d).background.useKernel(GetParam())); }
 };
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(BackgroundModel, EveryKernel,
-                         ::testing::Values(BackgroundKernel::baseline, BackgroundKernel::avx2),
+INSTANTIATE_TEST_SUITE_P(BackgroundModel, EveryKernel, ::testing::ValuesIn(builtBackgroundKernels()),
                          [](const ::testing::TestParamInfo<BackgroundKernel>& info) {
-                             return info.param == BackgroundKernel::baseline ? "baseline" : "avx2";
+                             return backgroundKernelName(info.param);
                          });
 
 TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (int factor : {1, 2, 3, 4}) {
         for (int components : {1, 3, 5, 10}) {
             SCOPED_TRACE(::testing::Message() << "factor " << factor << ", components " << components);
             ReferenceRun run;
+            use(run.detector);
             run.detector.setParam(SCALE_FACTOR, factor);
             run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
             const int count = factor == 1 ? 20 : 40;
-            for (int i = 0; i < count; ++i) run.feed(frames[i], 768, 576);
+            for (int i = 0; i < count; ++i) run.feed(clip.frames[i], clip.width, clip.height);
             run.expectSame("after the last frame");
             int motion = 0;
             for (uint8_t v : run.mask) motion += v == 255;
@@ -243,8 +173,9 @@ TEST_P(EveryKernel, MatchesTheReferenceAtEveryScaleAndComponentCount) {
 }
 
 TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     ReferenceRun run;
+    use(run.detector);
     run.detector.setParam(SCALE_FACTOR, 2);
     const struct {
         int components;
@@ -256,7 +187,7 @@ TEST_P(EveryKernel, MatchesTheReferenceAcrossParameterChangesBetweenFrames) {
         run.detector.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, step.components);
         run.detector.setParam(ALPHA_COEFF, step.alpha);
         run.detector.setParam(PIXEL_DEVIATION, step.deviation);
-        for (int i = 0; i < 8; ++i) run.feed(frames[frame++], 768, 576);
+        for (int i = 0; i < 8; ++i) run.feed(clip.frames[frame++], clip.width, clip.height);
         run.expectSame(("after " + std::to_string(step.components) + " components").c_str());
     }
 }
@@ -273,6 +204,7 @@ TEST_P(EveryKernel, MatchesTheReferenceOnRandomModels) {
     for (int components : {1, 2, 5, 8, 10}) {
         SCOPED_TRACE(::testing::Message() << "components " << components);
         MotionDetector d;
+        use(d);
         d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
         d.setParam(NUM_THREADS, 2);
         std::vector<uint8_t> frame(48 * 40);
@@ -328,6 +260,7 @@ TEST_P(EveryKernel, MatchesTheReferenceOverFramesOnSettledRandomModels) {
     for (int components : {2, 5, 10}) {
         SCOPED_TRACE(::testing::Message() << "components " << components);
         MotionDetector d;
+        use(d);
         d.setParam(NUM_GAUSS_ELEMENTS_IN_PIXEL_MODEL, components);
         std::vector<uint8_t> frame(width * height, 128);
         ASSERT_TRUE(d.processFrame(frame.data(), width, height, nullptr)); // leaves every pixel ordered
@@ -398,37 +331,68 @@ void expectSameAsSerial(const std::vector<std::vector<uint8_t>>& frames, int wid
 }
 
 TEST(BackgroundModel, ParallelUpdateEqualsSerialForEveryTeamSize) {
-    const std::vector<std::vector<uint8_t>> frames(sampleFrames().begin(), sampleFrames().begin() + 25);
+    const SampleClip& clip = sample();
+    const std::vector<std::vector<uint8_t>> frames(clip.frames.begin(), clip.frames.begin() + 25);
     for (int factor : {1, 3}) {
-        expectSameAsSerial(frames, 768, 576, factor, 0, 1); // the parallel path with a team of one
-        expectSameAsSerial(frames, 768, 576, factor, 2, 0);
-        expectSameAsSerial(frames, 768, 576, factor, 4, 0);
-        expectSameAsSerial(frames, 768, 576, factor, 0, 3);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 0, 1); // the parallel path with a team of one
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 2, 0);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 4, 0);
+        expectSameAsSerial(frames, clip.width, clip.height, factor, 0, 3);
     }
 }
 
 TEST(BackgroundModel, TeamLargerThanTheRowCount) {
     std::vector<std::vector<uint8_t>> frames;
-    for (const auto& full : sampleFrames()) {
-        cv::Mat small;
-        cv::resize(cv::Mat(576, 768, CV_8UC1, const_cast<uint8_t*>(full.data())), small, cv::Size(64, 40));
-        frames.emplace_back(small.data, small.data + small.total());
+    const SampleClip& clip = sample();
+    for (const auto& full : clip.frames) {
+        std::vector<uint8_t> small(64 * 40);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 64; ++x)
+                small[y * 64 + x] = full[size_t(y * clip.height / 40) * clip.width + x * clip.width / 64];
+        frames.push_back(std::move(small));
     }
     expectSameAsSerial(frames, 64, 40, 8, 9, 0); // five rows, nine threads
 }
 
+// A host that set its own OpenMP thread count keeps it: the detector gives
+// its teams their size itself, and NUM_THREADS 0 takes the host's count.
+TEST(BackgroundModel, LeavesTheHostsOpenMPSettingAlone) {
+    const SampleClip& clip = sample();
+    omp_set_num_threads(3);
+    MotionDetector byDefault, onTwo;
+    onTwo.setParam(NUM_THREADS, 2);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(onTwo.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
+        ASSERT_TRUE(byDefault.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
+    }
+    EXPECT_EQ(omp_get_max_threads(), 3);
+    // The size of the team that updates the rows, as the calling thread
+    // sees it while it hands rows on.
+    const auto teamSize = [&](int threads) {
+        BackgroundModel model;
+        model.resize(clip.width, clip.height);
+        int size = 0;
+        model.update(clip.frames[0].data(), nullptr, {0.01, 10, 5, threads, 0, 1},
+                     [&](int) { size = omp_get_num_threads(); });
+        return size;
+    };
+    EXPECT_EQ(teamSize(2), 2);
+    EXPECT_EQ(teamSize(0), 3);
+    EXPECT_EQ(omp_get_max_threads(), 3);
+}
+
 TEST(BackgroundModel, FirstFrameIsBackgroundWithOneComponentPerPixel) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (bool afterReset : {false, true}) {
         MotionDetector d;
         d.setParam(SCALE_FACTOR, 4);
         if (afterReset) {
-            ASSERT_TRUE(d.processFrame(frames[5].data(), 768, 576, nullptr));
+            ASSERT_TRUE(d.processFrame(clip.frames[5].data(), clip.width, clip.height, nullptr));
             d.reset();
         }
-        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
+        ASSERT_TRUE(d.processFrame(clip.frames[0].data(), clip.width, clip.height, nullptr));
         const uint8_t* scaled = stagesOf(d).scaledFrame.get();
-        for (int i = 0; i < 192 * 144; ++i) {
+        for (int i = 0; i < gridPixels(d); ++i) {
             ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
             const PixelModel m = stagesOf(d).background.model(i);
             ASSERT_TRUE(m.initialized);
@@ -490,17 +454,18 @@ TEST(BackgroundModel, SingleComponentIsAlwaysBackground) {
 }
 
 TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     MotionDetector d;
+    use(d);
     d.setParam(SCALE_FACTOR, 4);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
-    const int pixels = 192 * 144;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
+    const int pixels = gridPixels(d), width = stagesOf(d).scaledWidth, row = stagesOf(d).scaledHeight * 2 / 3;
     std::vector<PixelModel> before;
     for (int i = 0; i < pixels; ++i) before.push_back(stagesOf(d).background.model(i));
     std::vector<uint8_t> region(pixels, 0);
     // Every other pixel of one row is included, with any non-zero value.
-    for (int x = 0; x < 192; x += 2) region[100 * 192 + x] = uint8_t(1 + x);
-    ASSERT_TRUE(d.processFrame(frames[40].data(), 768, 576, region.data()));
+    for (int x = 0; x < width; x += 2) region[row * width + x] = uint8_t(1 + x);
+    ASSERT_TRUE(d.processFrame(clip.frames[40].data(), clip.width, clip.height, region.data()));
     std::vector<PixelModel> expected = before;
     const uint8_t* scaled = stagesOf(d).scaledFrame.get();
     for (int i = 0; i < pixels; ++i) {
@@ -511,21 +476,21 @@ TEST_P(EveryKernel, ZeroRegionMaskKeepsModelsAndClearsTheMask) {
 }
 
 TEST(BackgroundModel, ZeroLearningRateFreezesTheModel) {
-    const auto& frames = sampleFrames();
+    const SampleClip& clip = sample();
     for (double alpha : {0.0, 1e-40}) {
         MotionDetector d;
         d.setParam(SCALE_FACTOR, 8);
         ASSERT_TRUE(d.setParam(ALPHA_COEFF, alpha));
-        ASSERT_TRUE(d.processFrame(frames[0].data(), 768, 576, nullptr));
-        for (int i = 0; i < 96 * 72; ++i) ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), PixelModel{})) << i;
+        ASSERT_TRUE(d.processFrame(clip.frames[0].data(), clip.width, clip.height, nullptr));
+        for (int i = 0; i < gridPixels(d); ++i) ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), PixelModel{})) << i;
         // A model learnt at another rate stays as it is, and nothing is motion.
         d.setParam(ALPHA_COEFF, 0.01);
-        for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(frames[i].data(), 768, 576, nullptr));
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(d.processFrame(clip.frames[i].data(), clip.width, clip.height, nullptr));
         std::vector<PixelModel> learnt;
-        for (int i = 0; i < 96 * 72; ++i) learnt.push_back(stagesOf(d).background.model(i));
+        for (int i = 0; i < gridPixels(d); ++i) learnt.push_back(stagesOf(d).background.model(i));
         d.setParam(ALPHA_COEFF, alpha);
-        ASSERT_TRUE(d.processFrame(frames[50].data(), 768, 576, nullptr));
-        for (int i = 0; i < 96 * 72; ++i) {
+        ASSERT_TRUE(d.processFrame(clip.frames[50].data(), clip.width, clip.height, nullptr));
+        for (int i = 0; i < gridPixels(d); ++i) {
             ASSERT_EQ(stagesOf(d).background.mask()[i], 0);
             ASSERT_TRUE(sameModel(stagesOf(d).background.model(i), learnt[i])) << i;
         }

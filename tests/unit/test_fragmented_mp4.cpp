@@ -1,5 +1,6 @@
 // Fragmented MP4 clips play whole, and cut short still play up to their last
-// complete second.
+// whole second, to which the repair after a crash cuts them.
+#include "events/EventHistory.h"
 #include "io/FragmentedMp4Writer.h"
 #include "io/QuietLibraries.h"
 
@@ -45,6 +46,21 @@ std::vector<size_t> boxEnds(const fs::path& path, const std::string& type) {
     return ends;
 }
 
+// Frame i of a square moving to the right.
+cv::Mat squareFrame(cv::Size size, int i) {
+    cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 70, 80));
+    cv::rectangle(frame, cv::Rect(4 + 2 * i, 40, 20, 20), cv::Scalar(230, 230, 230), cv::FILLED);
+    return frame;
+}
+
+// A clip of such frames; returns the frames its writer says it holds.
+long long writeClip(const fs::path& path, double fps, int frames, cv::Size size) {
+    FragmentedMp4Writer writer;
+    EXPECT_TRUE(writer.open(path.string(), fps, size)) << writer.error();
+    for (int i = 0; i < frames; ++i) EXPECT_TRUE(writer.write(squareFrame(size, i))) << writer.error();
+    return writer.close();
+}
+
 void copyPrefix(const fs::path& from, const fs::path& to, size_t bytes) {
     std::ifstream in(from, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -53,7 +69,7 @@ void copyPrefix(const fs::path& from, const fs::path& to, size_t bytes) {
 
 } // namespace
 
-TEST(FragmentedMp4Writer, PlaysWholeAndCutShortUpToItsLastSecond) {
+TEST(FragmentedMp4Writer, PlaysWholeAndCutShortUpToItsLastWholeSecond) {
     quietLibraryLogging(); // OpenCV's decoder would report the torn frame of the cut file
     const fs::path directory = fs::temp_directory_path() / ("motion_mp4_" + std::to_string(getpid()));
     fs::create_directories(directory);
@@ -64,30 +80,62 @@ TEST(FragmentedMp4Writer, PlaysWholeAndCutShortUpToItsLastSecond) {
 
     FragmentedMp4Writer writer;
     ASSERT_TRUE(writer.open(clip.string(), fps, size)) << writer.error();
-    for (int i = 0; i < frames; ++i) {
-        cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 70, 80));
-        cv::rectangle(frame, cv::Rect(4 + 2 * i, 40, 20, 20), cv::Scalar(230, 230, 230), cv::FILLED);
-        ASSERT_TRUE(writer.write(frame)) << writer.error();
-    }
+    for (int i = 0; i < frames; ++i) ASSERT_TRUE(writer.write(squareFrame(size, i))) << writer.error();
     EXPECT_FALSE(writer.write(cv::Mat(10, 10, CV_8UC3))); // not the clip's size
     EXPECT_EQ(writer.close(), frames);
     EXPECT_FALSE(writer.isOpen());
 
+    const size_t length = fs::file_size(clip);
     const auto [whole, decodedSize] = decodedFrames(clip);
     EXPECT_EQ(whole, frames);
     EXPECT_EQ(decodedSize, cv::Size(162, 122));
 
     // A fragment (moof, then mdat) per second of frames, each written
-    // whole: cut within the third, the first two still play.
+    // whole: cut within the third, the first two still play, and the repair
+    // after a crash cuts the torn one off and counts them.
     const std::vector<size_t> fragmentEnds = boxEnds(clip, "mdat");
     ASSERT_EQ(fragmentEnds.size(), size_t(frames / fps));
     EXPECT_EQ(boxEnds(clip, "moof").size(), fragmentEnds.size());
-    copyPrefix(clip, directory / "cut.mp4", fragmentEnds[2] - 1);
-    const int cut = decodedFrames(directory / "cut.mp4").first;
-    EXPECT_GE(cut, 2 * static_cast<int>(fps));
-    EXPECT_LT(cut, frames);
+    const fs::path cut = directory / "cut.mp4";
+    copyPrefix(clip, cut, fragmentEnds[2] - 1);
+    const int playable = decodedFrames(cut).first;
+    EXPECT_GE(playable, 2 * static_cast<int>(fps));
+    EXPECT_LT(playable, frames);
+    std::string error;
+    EXPECT_EQ(repairFragmentedMp4(cut.string(), error), 2 * static_cast<int>(fps)) << error;
+    EXPECT_EQ(fs::file_size(cut), fragmentEnds[1]);
+    EXPECT_EQ(decodedFrames(cut).first, 2 * static_cast<int>(fps));
+    EXPECT_EQ(repairFragmentedMp4(clip.string(), error), frames); // a whole file stays as it is
+    EXPECT_EQ(fs::file_size(clip), length);
+
+    // Cut before its first fragment: nothing to play, nothing left.
+    copyPrefix(clip, cut, fragmentEnds[0] - 1);
+    EXPECT_EQ(repairFragmentedMp4(cut.string(), error), 0);
+    EXPECT_FALSE(fs::exists(cut));
 
     EXPECT_FALSE(writer.open((directory / "no" / "such" / "dir.mp4").string(), fps, size));
     EXPECT_NE(writer.error(), "");
+    fs::remove_all(directory);
+}
+
+// A watcher killed in the middle of an event left its MP4 clip torn; the
+// next start finds it by the start line and cuts it to its whole seconds.
+TEST(FragmentedMp4Writer, TheRepairAfterACrashFindsAndCutsTheClip) {
+    quietLibraryLogging();
+    const fs::path directory = fs::temp_directory_path() / ("motion_mp4_crash_" + std::to_string(getpid()));
+    fs::create_directories(directory);
+    const fs::path whole = directory / "whole.mp4";
+    ASSERT_EQ(writeClip(whole, 10, 30, cv::Size(96, 64)), 30);
+    const std::vector<size_t> fragmentEnds = boxEnds(whole, "mdat");
+    ASSERT_EQ(fragmentEnds.size(), 3u);
+    copyPrefix(whole, directory / "event_20261207_181502_0001.mp4", fragmentEnds[1] + 100);
+    std::ofstream(directory / "events.jsonl")
+        << R"({"type":"start","event":1,"frame":40,"t":4.000,"time":"2026-12-07T18:15:02+01:00"})" << "\n";
+
+    const EventHistory history = recoverEventHistory(directory);
+    ASSERT_EQ(history.interrupted.size(), 1u);
+    EXPECT_EQ(history.interrupted[0].files.clip, "event_20261207_181502_0001.mp4");
+    EXPECT_EQ(history.interrupted[0].files.clipFrames, 20);
+    EXPECT_EQ(fs::file_size(directory / "event_20261207_181502_0001.mp4"), fragmentEnds[1]);
     fs::remove_all(directory);
 }

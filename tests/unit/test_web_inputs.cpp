@@ -3,7 +3,7 @@
 #include "events/EventFiles.h"
 #include "web/ByteRange.h"
 #include "web/Credentials.h"
-#include "web/EventHistory.h"
+#include "web/EventList.h"
 
 #include <gtest/gtest.h>
 
@@ -59,12 +59,12 @@ TEST(WebCredentials, AcceptsExactlyTheListedPairs) {
 TEST(WebEventFiles, OnlyTheNamesEventsGetAreServed) {
     for (const char* name : {"event_20261207_181502_0001.avi", "event_20261207_181502_0001.mp4",
                              "event_20261207_181502_0001.jpg", "event_20261207_181502_12345_2.mp4"})
-        EXPECT_TRUE(isEventFileName(name)) << name;
+        EXPECT_NE(eventFileStem(name), "") << name;
     for (const char* name : {"events.jsonl", "../event_20261207_181502_0001.avi", "event_20261207_181502_0001.avi/..",
                              "a/event_20261207_181502_0001.jpg", "event_20261207_181502_0001.avi.part",
                              "event_20261207_181502_001.avi", "event_20261207_181502_0001.png", ""})
-        EXPECT_FALSE(isEventFileName(name)) << name;
-    EXPECT_FALSE(isEventFileName("event_20261207_181502_" + std::string(5000, '1') + ".avi"));
+        EXPECT_EQ(eventFileStem(name), "") << name;
+    EXPECT_EQ(eventFileStem("event_20261207_181502_" + std::string(5000, '1') + ".avi"), "");
 }
 
 TEST(WebByteRange, OneRangeIsServedWithinTheFile) {
@@ -101,7 +101,7 @@ TEST(WebByteRange, OneRangeIsServedWithinTheFile) {
 
 // Two runs' lines, more than one read chunk of them, a torn last line: the
 // end lines come newest first, with the URLs of the files still there.
-TEST(WebEventHistory, EndLinesNewestFirstFromTheLogsEnd) {
+TEST(WebEventList, EndLinesNewestFirstFromTheLogsEnd) {
     const fs::path directory = freshDirectory("history");
     std::string log;
     const int events = 1500; // about 200 KiB of lines

@@ -4,33 +4,19 @@
 # "Video source lost, reopening" on stderr; once the stream is served again
 # the watcher reconnects by itself and finds the next event; SIGINT ends
 # that one as interrupted too, with status 0.
-source "$(dirname "$0")/../e2e/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e/lib.sh"
+source "$here/stream_lib.sh"
 
 command -v ffmpeg >/dev/null || e2e_skip "ffmpeg is not installed"
 e2e_make_workdir
 e2e_make_video moving.avi --frames 600 --fps 10
 e2e_write_config unused.avi
 
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-server=""
-stop_server() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
-    fi
-    server=""
-}
+port=$(watch_free_port)
 # set +e: the trap must reach the shared cleanup, which reads the status from $?.
-trap 'status=$?; stop_server; set +e; (exit $status); _e2e_cleanup' EXIT
-
-# The server takes one client; it listens once its port shows up in
-# /proc/net/tcp (state 0A), which a probing connection would use up.
-listening() { awk -v p="$(printf ':%04X' "$port")" '$2 ~ p"$" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp; }
-serve() {
-    ffmpeg -nostdin -loglevel quiet -re -i moving.avi -c:v mpeg2video -q:v 3 -f mpegts -listen 1 "http://127.0.0.1:$port" &
-    server=$!
-    e2e_check "the stream server did not start" e2e_wait_until 30 listening
-}
+trap 'status=$?; watch_stop_stream; set +e; (exit $status); _e2e_cleanup' EXIT
+serve() { watch_serve_stream moving.avi "$port"; }
 lines() { cat out/events.jsonl 2>/dev/null | grep -c "\"type\":\"$1\""; }
 has_lines() { [ "$(lines "$1")" -ge "$2" ]; }
 
@@ -38,7 +24,7 @@ serve
 "$MOTION_WATCH" --source "http://127.0.0.1:$port" --output out --post 1 >stdout.txt 2>stderr.txt &
 E2E_APP_PID=$!
 e2e_check "no event from the stream" e2e_wait_until 60 has_lines start 1
-stop_server
+watch_stop_stream
 e2e_check "no message about the lost source" e2e_wait_until 30 grep -qxF "Video source lost, reopening" stderr.txt
 has_lines end 1 || e2e_fail "the event did not end when the source was lost"
 grep '"type":"end"' out/events.jsonl | grep -q '"interrupted":true}$' || e2e_fail "the lost source's event is not interrupted"

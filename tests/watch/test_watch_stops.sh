@@ -33,6 +33,9 @@ refused --region-mask missing.png 1 "missing region mask"
 refused --source missing.avi 1 "missing video"
 refused --source 9999 1 "absent camera"
 refused --output plain-file/out 1 "output inside a file"
+refused --mqtt 127.0.0.1:65536 2 "broker port out of range"
+refused --mqtt 127.0.0.1 --mqtt-auth missing.login 1 "missing MQTT login"
+refused --mqtt 127.0.0.1 --name front/door 1 "camera name with a topic separator"
 
 "$MOTION_WATCH" --output out >stdout.txt 2>stderr.txt &
 E2E_APP_PID=$!

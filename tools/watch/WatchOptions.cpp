@@ -53,6 +53,10 @@ const OptionParser optionParsers[] = {
     {"--max-storage-mb", [](const char* v, WatchOptions& o) { return parseMegabytes(v, o.maxStorageMb); }},
     {"--region-mask", [](const char* v, WatchOptions& o) { o.regionMask = v; return true; }},
     {"--name", [](const char* v, WatchOptions& o) { return parseText(v, o.name); }},
+    {"--mqtt", [](const char* v, WatchOptions& o) { return parseBrokerAddress(v, o.mqtt.host, o.mqtt.port); }},
+    {"--mqtt-auth", [](const char* v, WatchOptions& o) { return parseText(v, o.mqttLoginFile); }},
+    {"--mqtt-prefix", [](const char* v, WatchOptions& o) { return parseText(v, o.mqtt.prefix); }},
+    {"--mqtt-discovery-prefix", [](const char* v, WatchOptions& o) { o.mqtt.discoveryPrefix = v; return true; }},
     {"--http", [](const char* v, WatchOptions& o) { return (o.http = parseListenAddress(v)).has_value(); }},
     {"--http-auth", [](const char* v, WatchOptions& o) { return parseText(v, o.httpAuth); }},
     {"--clip-format", [](const char* v, WatchOptions& o) { return parseClipFormat(v, o.clipFormat); }},
@@ -76,6 +80,10 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv,
         const std::string name = argv[i];
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--mqtt-persist") {
+            options.mqtt.persist = true;
             continue;
         }
         const OptionParser* option = findOption(name);
@@ -106,6 +114,8 @@ const char* watchUsage() {
     return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
            "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
            "                    [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]\n"
+           "                    [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]\n"
+           "                     [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]\n"
            "                    [--http [ADDR:]PORT] [--http-auth FILE]\n"
            "  --config FILE        configuration (default Config_Params.json)\n"
            "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
@@ -117,6 +127,11 @@ const char* watchUsage() {
            "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n"
            "  --name NAME          the camera's name (default: the configuration file's name without extension)\n"
            "  --clip-format F      avi (Motion-JPEG, the default) or mp4 (H.264, plays in browsers)\n"
+           "  --mqtt HOST[:PORT]   publish to this MQTT broker (port 1883 by default)\n"
+           "  --mqtt-auth FILE     the broker login, one line user:password\n"
+           "  --mqtt-prefix PREFIX topics under PREFIX/NAME (default motion_watch)\n"
+           "  --mqtt-discovery-prefix PREFIX  Home Assistant discovery (default homeassistant, \"\" off)\n"
+           "  --mqtt-persist       keep settings changed over MQTT in the configuration file\n"
            "  --http [ADDR:]PORT   serve the web page on ADDR (default 127.0.0.1)\n"
            "  --http-auth FILE     user:password lines; the web page then asks for them\n";
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "io/ClipWriter.h"
+#include "mqtt/MqttOptions.h"
 #include "web/ListenAddress.h"
 
 #include <optional>
@@ -17,6 +18,8 @@ struct WatchOptions {
     std::optional<long long> maxStorageMb; // empty: no limit
     std::optional<std::string> regionMask; // the configuration's when not given; "" none
     std::string name; // the camera's name; empty: the configuration file's name without extension
+    MqttOptions mqtt;           // no host: no MQTT; the name and the login are filled in at the start
+    std::string mqttLoginFile;  // empty: no login
     std::optional<ListenAddress> http; // the web page's address; empty: no web page
     std::string httpAuth;              // the web page's user:password file; empty: none
     ClipFormat clipFormat = ClipFormat::Avi;

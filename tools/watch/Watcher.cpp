@@ -1,6 +1,7 @@
 #include "tools/watch/Watcher.h"
 
 #include "detector/MotionDetector.h"
+#include "events/EventHistory.h"
 #include "events/EventJson.h"
 #include "io/Overlay.h"
 #include "io/Shutdown.h"
@@ -30,9 +31,13 @@ Watcher::Watcher(const WatchSettings& settings, DetectionSession& session, Frame
                  std::vector<EventSink*> sinks, std::function<void(const std::string&)> report)
     : settings(settings), session(session), reader(reader), sinks(std::move(sinks)), report(std::move(report)),
       tracker(settings.postSeconds), preCapture(settings.preSeconds),
-      files(settings.output, reader.clipFps(), session.frameSize(), settings.clipFormat, this->report), progress(reader.frameCount()) {}
+      files(settings.output, session.frameSize(), settings.clipFormat, this->report), progress(reader.frameCount()) {
+    if (settings.maxStorageMb)
+        storage.emplace(settings.output, static_cast<unsigned long long>(*settings.maxStorageMb) << 20);
+}
 
 int Watcher::run() {
+    takeOverDirectory();
     Clock::time_point lastFrameAt = Clock::now();
     bool lost = false;
     bool fileEnded = false;
@@ -55,7 +60,7 @@ int Watcher::run() {
     }
     endRunningEvent(!fileEnded);
     tellState(SourceState::Ended);
-    progress.finish(framesSeen, tracker.event().number);
+    progress.finish(framesSeen, eventsStarted);
     return 0;
 }
 
@@ -78,37 +83,62 @@ void Watcher::process(TimedFrame& frame) {
         break;
     }
     if (verdict.newSnapshot) files.keepSnapshot(frame.image);
-    progress.update(framesSeen, tracker.event().number);
+    progress.update(framesSeen, eventsStarted);
 
     const std::function<cv::Mat()> motionMask = [this] { return session.motionMask(); };
     const WatchedFrame watched{frame.image, frame.index, frame.t, tracker.running(), motionMask};
     for (EventSink* sink : sinks) sink->frame(watched);
 }
 
+void Watcher::takeOverDirectory() {
+    const EventHistory history = recoverEventHistory(settings.output);
+    if (!history.repairs.empty()) {
+        std::string line = "repaired what an interrupted run left in " + settings.output.string() + ": ";
+        for (size_t i = 0; i < history.repairs.size(); ++i) line += (i > 0 ? "; " : "") + history.repairs[i];
+        report(line);
+    }
+    tracker.continueNumbering(history.lastNumber);
+    if (storage)
+        for (const EventHistory::EndedFiles& ended : history.ended) storage->add(ended.clip, ended.snapshot);
+    for (const EventHistory::Interrupted& event : history.interrupted) {
+        const std::string& named = event.files.clip.empty() ? event.files.snapshot : event.files.clip;
+        emit(recoveredEndJson(event.event, std::time(nullptr), event.files), event.event, &event.files,
+             eventFileStem(named));
+        stored(event.files, "");
+    }
+}
+
 // The clip opens with the buffered frames, the start frame the last of them.
 // Its name is chosen before the start line goes out, so that the line's
 // sinks know the event's files from the start.
 void Watcher::startEvent() {
+    ++eventsStarted;
     const std::time_t now = std::time(nullptr);
-    files.begin(tracker.event().number, localTime(now));
-    emit(eventStartJson(tracker.event(), now), nullptr);
+    files.begin(tracker.event().number, localTime(now), reader.clipFps());
+    emit(eventStartJson(tracker.event(), now), tracker.event(), nullptr, files.stem());
     preCapture.forEach([&](const cv::Mat& buffered) { files.write(buffered); });
 }
 
 void Watcher::finishEvent() {
-    const EventFiles::Written written = files.finish();
-    emit(eventEndJson(tracker.event(), std::time(nullptr), written), &written);
-    if (settings.maxStorageMb)
-        pruneEventFiles(settings.output, static_cast<unsigned long long>(*settings.maxStorageMb) << 20, files.stem());
+    const EventFiles::Written written = files.finish(reader.clipFps());
+    emit(eventEndJson(tracker.event(), std::time(nullptr), written), tracker.event(), &written, files.stem());
+    stored(written, files.stem());
+}
+
+void Watcher::stored(const EventFiles::Written& written, const std::string& keepStem) {
+    if (!storage) return;
+    storage->add(written.clip, written.snapshot);
+    storage->prune(keepStem);
 }
 
 void Watcher::endRunningEvent(bool interrupted) {
     if (tracker.finish(interrupted)) finishEvent();
 }
 
-void Watcher::emit(const nlohmann::ordered_json& json, const EventFiles::Written* written) {
+void Watcher::emit(const nlohmann::ordered_json& json, const Event& event, const EventFiles::Written* written,
+                   const std::string& fileStem) {
     const std::string text = eventLineText(json);
-    const EventLine line{written ? EventLine::End : EventLine::Start, tracker.event(), written, files.stem(), text};
+    const EventLine line{written ? EventLine::End : EventLine::Start, event, written, fileStem, text};
     for (EventSink* sink : sinks) sink->line(line);
 }
 

@@ -11,10 +11,17 @@
 // the file ends or a stop signal arrives; a live source that delivers
 // nothing for 5 seconds ends the running event as interrupted while the
 // reader opens it again.
+//
+// Before the first frame, the watcher takes over the output directory from
+// the runs before it (EventHistory): it repairs what a crash left, says so
+// in one report, sends the end lines of the events the crash interrupted to
+// the sinks, and numbers its events on from the log's highest number. With
+// a storage limit, the files of the events that ended first go first.
 #pragma once
 
 #include "events/EventFiles.h"
 #include "events/EventSink.h"
+#include "events/StorageLimit.h"
 #include "events/EventTracker.h"
 #include "events/PreCaptureBuffer.h"
 #include "io/DetectionSession.h"
@@ -41,7 +48,7 @@ struct WatchSettings {
 class Watcher {
 public:
     // sinks: called in this order on the loop's thread. report: every
-    // problem worth a line (a file that cannot be written).
+    // problem worth a line (a file that cannot be written), and the repairs.
     Watcher(const WatchSettings& settings, DetectionSession& session, FrameReader& reader,
             std::vector<EventSink*> sinks, std::function<void(const std::string&)> report);
 
@@ -49,11 +56,14 @@ public:
     int run();
 
 private:
+    void takeOverDirectory();
     void process(TimedFrame& frame);
     void startEvent();
     void finishEvent();
     void endRunningEvent(bool interrupted);
-    void emit(const nlohmann::ordered_json& line, const EventFiles::Written* files);
+    void stored(const EventFiles::Written& files, const std::string& keepStem);
+    void emit(const nlohmann::ordered_json& line, const Event& event, const EventFiles::Written* files,
+              const std::string& fileStem);
     void tellState(SourceState state);
 
     const WatchSettings settings;
@@ -64,6 +74,8 @@ private:
     EventTracker tracker;
     PreCaptureBuffer preCapture;
     EventFiles files;
+    std::optional<StorageLimit> storage; // with a limit only
     ProgressLine progress;
     long long framesSeen = 0;
+    int eventsStarted = 0; // in this run; the numbers go on from earlier runs
 };

@@ -1,4 +1,4 @@
-#include "web/EventHistory.h"
+#include "web/EventList.h"
 
 #include "events/EventFiles.h"
 
@@ -15,7 +15,7 @@ std::string withoutExtension(const std::string& name) {
 }
 
 nlohmann::ordered_json urlIfPresent(const fs::path& directory, const nlohmann::ordered_json& name) {
-    if (!name.is_string() || !isEventFileName(name.get<std::string>())) return nullptr;
+    if (!name.is_string() || eventFileStem(name.get<std::string>()).empty()) return nullptr;
     std::error_code error;
     if (!fs::is_regular_file(directory / name.get<std::string>(), error)) return nullptr;
     return eventFileUrl(name.get<std::string>());
