@@ -10,15 +10,17 @@ namespace {
 
 constexpr std::streamoff chunkSize = 64 * 1024;
 
-std::string withoutExtension(const std::string& name) {
-    return name.substr(0, name.rfind('.'));
+// The event's id: its clip's name without extension, the snapshot's when it
+// has no clip; "" when it has neither.
+std::string eventId(const std::string& clip, const std::string& snapshot) {
+    return eventFileStem(clip.empty() ? snapshot : clip);
 }
 
 nlohmann::ordered_json urlIfPresent(const fs::path& directory, const nlohmann::ordered_json& name) {
     if (!name.is_string() || eventFileStem(name.get<std::string>()).empty()) return nullptr;
     std::error_code error;
     if (!fs::is_regular_file(directory / name.get<std::string>(), error)) return nullptr;
-    return eventFileUrl(name.get<std::string>());
+    return "/events/" + name.get<std::string>();
 }
 
 std::string text(const nlohmann::ordered_json& value) {
@@ -28,23 +30,19 @@ std::string text(const nlohmann::ordered_json& value) {
 // The entry of an end line; null for any other line.
 nlohmann::ordered_json entryFor(const fs::path& directory, const std::string& line) {
     nlohmann::ordered_json entry = nlohmann::ordered_json::parse(line, nullptr, false);
-    if (!entry.is_object() || entry.value("type", "") != "end") return nullptr;
-    const std::string id = eventId(text(entry["clip"]), text(entry["snapshot"]));
+    if (!entry.is_object() || entry.find("type") == entry.end() || entry["type"] != "end") return nullptr;
+    // Whatever the line holds, nothing here throws: a line of another kind
+    // of value is listed as it is, without URLs.
+    const nlohmann::ordered_json clip = entry.value("clip", nlohmann::ordered_json());
+    const nlohmann::ordered_json snapshot = entry.value("snapshot", nlohmann::ordered_json());
+    const std::string id = eventId(text(clip), text(snapshot));
     entry["id"] = id.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
-    entry["clipUrl"] = urlIfPresent(directory, entry["clip"]);
-    entry["snapshotUrl"] = urlIfPresent(directory, entry["snapshot"]);
+    entry["clipUrl"] = urlIfPresent(directory, clip);
+    entry["snapshotUrl"] = urlIfPresent(directory, snapshot);
     return entry;
 }
 
 } // namespace
-
-std::string eventId(const std::string& clip, const std::string& snapshot) {
-    return withoutExtension(clip.empty() ? snapshot : clip);
-}
-
-std::string eventFileUrl(const std::string& name) {
-    return "/events/" + name;
-}
 
 nlohmann::ordered_json recentEvents(const fs::path& directory, size_t limit) {
     nlohmann::ordered_json events = nlohmann::ordered_json::array();

@@ -11,14 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <string>
-
-// The event's id: its clip's name without extension, the snapshot's when it
-// has no clip; "" when it has neither.
-std::string eventId(const std::string& clip, const std::string& snapshot);
-
-// The URL under which the page gets an event file: "/events/" + name.
-std::string eventFileUrl(const std::string& name);
 
 // Up to limit events of directory, newest first, as described above.
 nlohmann::ordered_json recentEvents(const std::filesystem::path& directory, size_t limit);

@@ -218,6 +218,11 @@ WebServer::WebServer(WebOptions options, WebSink& sink, WatchControls controls)
         const std::string why = BoundedServer::readFailure();
         fail(res, res.status, why.empty() ? meaning(res.status) : why);
     });
+    // The library would name the exception in a header; the client learns
+    // only that the fault is ours.
+    server.set_exception_handler([](const Request&, Response& res, std::exception_ptr) {
+        fail(res, 500, "internal error");
+    });
     server.set_pre_routing_handler([this](const Request& req, Response& res) { return screen(req, res); });
     server.Get(".*", [this](const Request& req, Response& res) { dispatch(req, res); });
     server.Put(".*", [this](const Request& req, Response& res) { dispatch(req, res); });

@@ -15,11 +15,12 @@
 // Answers are JSON unless they are pictures; an error is {"error":"..."}
 // with 400 (a malformed request or value), 401 (credentials wanted), 404
 // (no such thing), 405 (a method the path does not take), 413 (a body over
-// 16 MiB) or 503 (no frame yet, too many streams or connections). With
-// credentials every request needs them; without, only requests addressed
-// to a loopback name or a numeric address are served, so that a web site
-// cannot reach the page through a name of its own that resolves to this
-// machine.
+// 16 MiB), 416 (a byte range past a file's end), 500 (a change in force that
+// could not be kept in its file, or a fault of ours) or 503 (no frame yet,
+// too many streams or connections). With credentials every request needs
+// them; without, only requests addressed to a loopback name or a numeric
+// address are served, so that a web site cannot reach the page through a
+// name of its own that resolves to this machine.
 #pragma once
 
 #include "web/BoundedServer.h"
