@@ -1,6 +1,7 @@
 #include "config/LiveSettings.h"
 
 #include "config/ConfigReader.h"
+#include "config/ReplaceFile.h"
 #include "detector/MotionDetector.h"
 #include "detector/parameters/Parameters.h"
 
@@ -118,55 +119,6 @@ std::string editedText(const std::string& path, const Change& change, std::strin
         return "cannot read " + path;
     }
     return "";
-}
-
-std::string writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return failure("cannot write");
-        done += size_t(n);
-    }
-    return fsync(fd) == 0 ? "" : failure("cannot write");
-}
-
-// Fills the temporary file fd: the original's permissions, and its owner
-// where allowed (a service running as root leaves the file its user's).
-std::string fillTemporary(int fd, const struct stat& original, const std::string& text) {
-    if (fchmod(fd, original.st_mode & 07777) != 0) return failure("cannot set the permissions");
-    if (fchown(fd, original.st_uid, original.st_gid) != 0 && errno != EPERM) return failure("cannot set the owner");
-    return writeAll(fd, text);
-}
-
-std::string syncDirectory(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return failure("cannot sync " + directory);
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced ? "" : failure("cannot sync " + directory);
-}
-
-// Replaces the file at path by text: a temporary file in the same
-// directory, written and synced, renamed over the file, and the directory
-// synced, so that a crash leaves either the old file or the new one whole.
-// On failure the temporary file is removed and the file is as it was.
-std::string replaceFile(const std::string& path, const std::string& text) {
-    struct stat original {};
-    if (stat(path.c_str(), &original) != 0) return failure("cannot inspect " + path);
-    std::string temporary = path + ".XXXXXX";
-    // Close-on-exec: a command started meanwhile must not hold the file.
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return failure("cannot create a temporary file beside " + path);
-    std::string error = fillTemporary(fd, original, text);
-    if (close(fd) != 0 && error.empty()) error = failure("cannot write");
-    if (error.empty() && rename(temporary.c_str(), path.c_str()) != 0) error = failure("cannot replace " + path);
-    if (!error.empty()) {
-        unlink(temporary.c_str());
-        return error;
-    }
-    return syncDirectory(path);
 }
 
 // The file a path names, through symbolic links, so that a link to the

@@ -16,12 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const clipExtension = ".avi";
 const char* const snapshotExtension = ".jpg";
 
 // The names EventFiles gives, and only those: pruning and repairs touch
 // nothing else.
-const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|jpg))");
+const std::regex eventFileName(R"((event_\d{8}_\d{6}_\d{4,}(_\d+)?)\.(avi|mp4|jpg))");
 
 std::string eventStem(int eventNumber, const std::tm& localStart) {
     char time[32];
@@ -52,17 +51,22 @@ std::string writeWholeFile(const fs::path& path, const std::vector<uchar>& bytes
 
 } // namespace
 
-EventFiles::EventFiles(fs::path directory, cv::Size frameSize, std::function<void(const std::string&)> report)
-    : directory(std::move(directory)), report(std::move(report)), frameSize(frameSize) {}
+EventFiles::EventFiles(fs::path directory, cv::Size frameSize, ClipFormat format,
+                       std::function<void(const std::string&)> report)
+    : directory(std::move(directory)), report(std::move(report)), frameSize(frameSize), format(format),
+      clip(format) {}
 
 void EventFiles::begin(int number, const std::tm& localStart, double fps) {
     eventNumber = number;
     std::error_code ignored;
     fs::create_directories(directory, ignored); // the events log reports a directory that went
-    currentStem = createUniqueFile(directory, eventStem(number, localStart), clipExtension, {snapshotExtension});
+    // A name is free only when no event of any run, in either clip format, has it.
+    const ClipFormat other = format == ClipFormat::Avi ? ClipFormat::Mp4 : ClipFormat::Avi;
+    currentStem = createUniqueFile(directory, eventStem(number, localStart), clipExtension(format),
+                                   {snapshotExtension, clipExtension(other)});
     snapshot.release();
     framesGiven = 0;
-    clip.open((directory / (currentStem + clipExtension)).string(), fps, frameSize);
+    clip.open((directory / (currentStem + clipExtension(format))).string(), fps, frameSize);
 }
 
 void EventFiles::write(const cv::Mat& frame) {
@@ -87,7 +91,7 @@ EventFiles::Written EventFiles::finish(double fps) {
 
 // What went wrong with the clip, "" when nothing did.
 std::string EventFiles::finishClip(Written& written, double fps) {
-    const std::string name = currentStem + clipExtension;
+    const std::string name = currentStem + clipExtension(format);
     const bool opened = clip.isOpen();
     const long long frames = clip.close(fps);
     if (frames > 0) {
@@ -116,6 +120,9 @@ std::string EventFiles::writeSnapshot(Written& written) {
 }
 
 std::string eventFileStem(const std::string& fileName) {
+    // Real names are about 30 characters; the bound keeps the regex's
+    // recursion shallow whatever a web client sends.
     std::smatch match;
-    return std::regex_match(fileName, match, eventFileName) ? std::string(match[1]) : std::string();
+    return fileName.size() <= 64 && std::regex_match(fileName, match, eventFileName) ? std::string(match[1])
+                                                                                    : std::string();
 }

@@ -3,15 +3,15 @@
 //
 // Both files of event N started at local time T share the name
 // event_YYYYMMDD_HHMMSS_NNNN (T as year, month, day, hour, minute, second;
-// N with at least four digits); when either file of that name exists, _1,
-// _2, ... is appended. Nothing is overwritten.
+// N with at least four digits); when either file of that name exists (a
+// clip of either format), _1, _2, ... is appended. Nothing is overwritten.
 //
-// The clip is Motion-JPEG AVI at the given rate and frame size; the
-// snapshot is a JPEG of the frame kept for it. What is written is what is
-// reported: a clip that could not be written whole holds the frames a
-// reader finds in it (or is no clip at all), and each event whose files
-// fell short is reported in one line that says which file and why. A
-// directory that disappeared is made again for the next files.
+// The clip is Motion-JPEG AVI or H.264 in fragmented MP4 at the given rate
+// and frame size; the snapshot is a JPEG of the frame kept for it. What is
+// written is what is reported: a clip that could not be written whole holds
+// the frames a reader finds in it (or is no clip at all), and each event
+// whose files fell short is reported in one line that says which file and
+// why. A directory that disappeared is made again for the next files.
 #pragma once
 
 #include "io/ClipWriter.h"
@@ -26,7 +26,8 @@
 class EventFiles {
 public:
     // report: told of every event whose files could not be written whole.
-    EventFiles(std::filesystem::path directory, cv::Size frameSize, std::function<void(const std::string&)> report);
+    EventFiles(std::filesystem::path directory, cv::Size frameSize, ClipFormat format,
+               std::function<void(const std::string&)> report);
 
     // Chooses the names and opens the clip at the rate known so far (which
     // a clip that is never finished keeps). A clip that cannot be written
@@ -59,6 +60,7 @@ private:
     std::filesystem::path directory;
     std::function<void(const std::string&)> report;
     cv::Size frameSize;
+    ClipFormat format;
     int eventNumber = 0;
     std::string currentStem;
     ClipWriter clip;
@@ -67,5 +69,6 @@ private:
 };
 
 // The stem of a file name EventFiles gives (event_..., without extension);
-// empty for any other name.
+// empty for any other name: the files that pruning, repairs and the web
+// page may touch.
 std::string eventFileStem(const std::string& fileName);

@@ -1,5 +1,6 @@
 #include "events/EventHistory.h"
 
+#include "io/FragmentedMp4Writer.h"
 #include "io/MjpegAvi.h"
 
 #include <nlohmann/json.hpp>
@@ -46,6 +47,12 @@ std::string unclaimedFile(const fs::path& directory, const std::string& stem, co
         if (named.count(name) == 0) found = name;
     }
     return found;
+}
+
+// A clip of either format made to play as far as its whole frames reach.
+long long repairClip(const fs::path& path, std::string& error) {
+    return path.extension() == ".mp4" ? repairFragmentedMp4(path.string(), error)
+                                      : repairMjpegAvi(path.string(), error);
 }
 
 bool isWholeJpeg(const fs::path& path) {
@@ -110,10 +117,12 @@ private:
         event.event.interrupted = event.event.recovered = true;
         const std::string stem = stemOfStart(start);
         std::string what = "event " + std::to_string(event.event.number) + " ended";
-        const std::string clip = stem.empty() ? "" : unclaimedFile(directory, stem, ".avi", named);
+        std::string clip;
+        for (const char* extension : {".avi", ".mp4"})
+            if (clip.empty() && !stem.empty()) clip = unclaimedFile(directory, stem, extension, named);
         if (!clip.empty()) {
             std::string error;
-            const long long frames = repairMjpegAvi((directory / clip).string(), error);
+            const long long frames = repairClip(directory / clip, error);
             if (frames > 0) {
                 event.files.clip = clip;
                 event.files.clipFrames = frames;

@@ -24,6 +24,9 @@ struct EventLine {
     // End lines: the clip and snapshot written (file names in the output
     // directory, empty when not written). Null for start lines.
     const EventFiles::Written* files;
+    // The name of the event's clip and snapshot without extension, for
+    // both kinds (the clip is being written while the event runs).
+    const std::string& fileStem;
     const std::string& json; // the line without its newline
 };
 

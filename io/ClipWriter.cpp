@@ -23,7 +23,11 @@ void createEncoderTables() {
 
 } // namespace
 
-ClipWriter::ClipWriter() : queue(16) {
+const char* clipExtension(ClipFormat format) {
+    return format == ClipFormat::Mp4 ? ".mp4" : ".avi";
+}
+
+ClipWriter::ClipWriter(ClipFormat format) : format(format), queue(16) {
     createEncoderTables();
     worker = std::thread(&ClipWriter::work, this);
 }
@@ -36,7 +40,7 @@ ClipWriter::~ClipWriter() {
 
 bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
     close();
-    opened = file.open(path, fps, frameSize);
+    opened = format == ClipFormat::Mp4 ? mp4.open(path, fps, frameSize) : file.open(path, fps, frameSize);
     return opened;
 }
 
@@ -48,6 +52,7 @@ long long ClipWriter::close(std::optional<double> fps) {
     queue.waitUntilDone();
     if (!opened) return 0;
     opened = false;
+    if (format == ClipFormat::Mp4) return mp4.close();
     if (fps) file.setFps(*fps);
     return file.finish();
 }
@@ -55,7 +60,14 @@ long long ClipWriter::close(std::optional<double> fps) {
 void ClipWriter::work() {
     while (const std::optional<cv::Mat> frame = queue.pop()) {
         // Once the file refuses a frame, the rest of the clip is not encoded.
-        if (file.error().empty() && cv::imencode(".jpg", *frame, jpeg, jpegQuality)) file.append(jpeg);
+        if (failure().empty()) encode(*frame);
         queue.done();
     }
+}
+
+void ClipWriter::encode(const cv::Mat& frame) {
+    if (format == ClipFormat::Mp4)
+        mp4.write(frame);
+    else if (cv::imencode(".jpg", frame, jpeg, jpegQuality))
+        file.append(jpeg);
 }

@@ -1,5 +1,7 @@
-// A Motion-JPEG AVI written on a thread of its own: the demo's recordings
-// and the watcher's event clips.
+// A clip written on a thread of its own: the demo's recordings and the
+// watcher's event clips, as Motion-JPEG AVI (what every player opens) or
+// as H.264 in fragmented MP4 (what browsers play, and what still plays up
+// to its last second when cut short; see FragmentedMp4Writer).
 //
 // Encoding a frame costs more than detecting on it, so the caller hands
 // frames over and goes on; at most 16 frames wait (held by reference, not
@@ -13,6 +15,7 @@
 #pragma once
 
 #include "io/BoundedQueue.h"
+#include "io/FragmentedMp4Writer.h"
 #include "io/MjpegAvi.h"
 
 #include <opencv2/core.hpp>
@@ -21,9 +24,14 @@
 #include <string>
 #include <thread>
 
+enum class ClipFormat { Avi, Mp4 };
+
+// The file name extension of a format: ".avi" or ".mp4".
+const char* clipExtension(ClipFormat format);
+
 class ClipWriter {
 public:
-    ClipWriter();
+    explicit ClipWriter(ClipFormat format = ClipFormat::Avi);
     ~ClipWriter(); // finishes a clip still open
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
@@ -40,20 +48,24 @@ public:
     // Waits for the queued frames, finishes the file and returns the number
     // of frames a reader finds in it: 0 when none, and then the file is gone.
     // fps, when given: the rate the clip plays at, known better now than at
-    // open() (a live source's, measured while the clip was written).
+    // open() (a live source's, measured while the clip was written). An MP4
+    // keeps the rate of open(): its fragments carry their timing as they go.
     long long close(std::optional<double> fps = std::nullopt);
 
     // Why the clip last opened could not be opened or holds fewer frames
     // than it was given, such as "No space left on device"; empty when it
     // holds them all.
-    const std::string& failure() const { return file.error(); }
+    const std::string& failure() const { return format == ClipFormat::Mp4 ? mp4.error() : file.error(); }
 
 private:
     void work();
+    void encode(const cv::Mat& frame);
 
+    const ClipFormat format;
     // The caller opens and finishes the file only while nothing is queued
     // or being written; in between only the worker touches it.
     MjpegAviWriter file;
+    FragmentedMp4Writer mp4;
     bool opened = false;
     std::vector<uchar> jpeg;
     BoundedQueue<cv::Mat> queue;

@@ -10,15 +10,14 @@ namespace {
 constexpr int watchedThreshold = 128;
 constexpr uint8_t watchedValue = 255;
 
-} // namespace
-
-cv::Mat readRegionMaskImage(const std::string& path) {
+// Colour reading turns grey, 16-bit and alpha images alike into 8-bit BGR,
+// and converting a grey pixel replicated into BGR gives back the same grey
+// value: one path for every kind of file.
+template <class Read>
+cv::Mat readGrey(Read read) {
     cv::Mat colour;
     try {
-        // Colour reading turns grey, 16-bit and alpha images alike into 8-bit
-        // BGR, and converting a grey pixel replicated into BGR gives back the
-        // same grey value: one path for every kind of file.
-        colour = cv::imread(path, cv::IMREAD_COLOR);
+        colour = read(cv::IMREAD_COLOR);
     } catch (const cv::Exception&) {
         return {}; // decoders throw on some damaged or oversized files
     }
@@ -26,6 +25,16 @@ cv::Mat readRegionMaskImage(const std::string& path) {
     cv::Mat grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
     return grey;
+}
+
+} // namespace
+
+cv::Mat readRegionMaskImage(const std::string& path) {
+    return readGrey([&](int flags) { return cv::imread(path, flags); });
+}
+
+cv::Mat decodeRegionMaskImage(const std::vector<uchar>& bytes) {
+    return readGrey([&](int flags) { return bytes.empty() ? cv::Mat() : cv::imdecode(bytes, flags); });
 }
 
 cv::Mat binariseRegionMask(const cv::Mat& grey, cv::Size frameSize) {

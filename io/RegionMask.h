@@ -24,6 +24,9 @@
 // colour). Returns an empty matrix when the file cannot be read as an image.
 cv::Mat readRegionMaskImage(const std::string& path);
 
+// The same for an image file's bytes held in memory.
+cv::Mat decodeRegionMaskImage(const std::vector<uchar>& bytes);
+
 // Steps 2 and 3: the grey image as a 0/255 mask of frameSize.
 cv::Mat binariseRegionMask(const cv::Mat& grey, cv::Size frameSize);
 

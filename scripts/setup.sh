@@ -13,6 +13,8 @@ PACKAGES=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
   ffmpeg googletest
   mosquitto mosquitto-clients libmosquitto-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 # The cross build for 64-bit ARM and its run under emulation
 # (scripts/cross-aarch64.sh), on x86-64 machines.

@@ -4,14 +4,15 @@
 //
 //   motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]
 //                [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]
-//                [--region-mask FILE] [--name NAME]
+//                [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]
 //                [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]
 //                 [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]
+//                [--http [ADDR:]PORT] [--http-auth FILE]
 //
 // Everything that can be wrong with the input is checked before the first
 // output file is created: the command line (status 2), the configuration,
-// the region mask, the source, the MQTT names and login, and the output
-// directory (status 1), each
+// the region mask, the source, the MQTT names and login, the web page's
+// credentials and port, and the output directory (status 1), each
 // with one line on stderr. A file source ends with status 0 at its end; a
 // live one runs until SIGINT, SIGTERM or SIGHUP, which also give status 0,
 // even while the source is still being opened.
@@ -26,6 +27,7 @@
 #include "mqtt/MqttSink.h"
 #include "tools/watch/WatchOptions.h"
 #include "tools/watch/Watcher.h"
+#include "web/WatchWebPage.h"
 
 #include <unistd.h>
 
@@ -101,6 +103,10 @@ int main(int argc, char** argv) {
         std::fputs(watchUsage(), stdout);
         return 0;
     }
+    if (const std::string problem = webOptionsProblem(options); !problem.empty()) {
+        report(problem);
+        return 2;
+    }
     ignoreBrokenPipe();
     installStopSignals();
     // The libraries' own diagnostics (backends tried in turn, every failed
@@ -126,6 +132,13 @@ int main(int argc, char** argv) {
         if (!problem.empty()) return fail(problem);
     }
 
+    std::unique_ptr<WatchWebPage> web;
+    if (options.http) {
+        web = std::make_unique<WatchWebPage>();
+        const WebPageSetup setup{*options.http, options.httpAuth, options.cameraName(), options.output, options.config};
+        if (const std::string problem = web->open(setup, session, report); !problem.empty()) return fail(problem);
+    }
+
     if (!prepareOutputDirectory(options.output)) return fail("cannot write to the output directory " + options.output);
     EventLogFile log(report);
     if (!log.open((fs::path(options.output) / "events.jsonl").string()))
@@ -145,7 +158,10 @@ int main(int argc, char** argv) {
         broker = std::make_unique<MqttSink>(mqtt, options.output, session.settings(), report);
         sinks.push_back(broker.get());
     }
-    const WatchSettings settings{options.output, options.preSeconds, options.postSeconds, options.maxStorageMb};
+    if (web) sinks.push_back(&web->sink());
+    const WatchSettings settings{options.output, options.preSeconds, options.postSeconds, options.maxStorageMb,
+                                 options.clipFormat};
     Watcher watcher(settings, session, *reader, sinks, report);
+    if (web) web->start();
     return watcher.run();
 }

@@ -32,6 +32,12 @@ bool parseText(const char* text, std::string& value) {
     return !value.empty();
 }
 
+bool parseClipFormat(const std::string& text, ClipFormat& format) {
+    if (text != "avi" && text != "mp4") return false;
+    format = text == "mp4" ? ClipFormat::Mp4 : ClipFormat::Avi;
+    return true;
+}
+
 struct OptionParser {
     const char* name;
     bool (*parse)(const char* value, WatchOptions& o);
@@ -51,6 +57,9 @@ const OptionParser optionParsers[] = {
     {"--mqtt-auth", [](const char* v, WatchOptions& o) { return parseText(v, o.mqttLoginFile); }},
     {"--mqtt-prefix", [](const char* v, WatchOptions& o) { return parseText(v, o.mqtt.prefix); }},
     {"--mqtt-discovery-prefix", [](const char* v, WatchOptions& o) { o.mqtt.discoveryPrefix = v; return true; }},
+    {"--http", [](const char* v, WatchOptions& o) { return (o.http = parseListenAddress(v)).has_value(); }},
+    {"--http-auth", [](const char* v, WatchOptions& o) { return parseText(v, o.httpAuth); }},
+    {"--clip-format", [](const char* v, WatchOptions& o) { return parseClipFormat(v, o.clipFormat); }},
 };
 
 const OptionParser* findOption(const std::string& name) {
@@ -94,12 +103,20 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv,
     return options;
 }
 
+std::string webOptionsProblem(const WatchOptions& options) {
+    if (!options.http && !options.httpAuth.empty()) return "--http-auth needs --http";
+    if (options.http && options.httpAuth.empty() && !isLoopbackAddress(options.http->host))
+        return "--http on " + options.http->host + " needs --http-auth: without it anyone on the network sees the camera";
+    return "";
+}
+
 const char* watchUsage() {
     return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
            "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
-           "                    [--region-mask FILE] [--name NAME]\n"
+           "                    [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]\n"
            "                    [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]\n"
            "                     [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]\n"
+           "                    [--http [ADDR:]PORT] [--http-auth FILE]\n"
            "  --config FILE        configuration (default Config_Params.json)\n"
            "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
            "  --output DIR         where clips, snapshots and events.jsonl go (default events)\n"
@@ -109,9 +126,12 @@ const char* watchUsage() {
            "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
            "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n"
            "  --name NAME          the camera's name (default: the configuration file's name without extension)\n"
+           "  --clip-format F      avi (Motion-JPEG, the default) or mp4 (H.264, plays in browsers)\n"
            "  --mqtt HOST[:PORT]   publish to this MQTT broker (port 1883 by default)\n"
            "  --mqtt-auth FILE     the broker login, one line user:password\n"
            "  --mqtt-prefix PREFIX topics under PREFIX/NAME (default motion_watch)\n"
            "  --mqtt-discovery-prefix PREFIX  Home Assistant discovery (default homeassistant, \"\" off)\n"
-           "  --mqtt-persist       keep settings changed over MQTT in the configuration file\n";
+           "  --mqtt-persist       keep settings changed over MQTT in the configuration file\n"
+           "  --http [ADDR:]PORT   serve the web page on ADDR (default 127.0.0.1)\n"
+           "  --http-auth FILE     user:password lines; the web page then asks for them\n";
 }

@@ -31,7 +31,7 @@ Watcher::Watcher(const WatchSettings& settings, DetectionSession& session, Frame
                  std::vector<EventSink*> sinks, std::function<void(const std::string&)> report)
     : settings(settings), session(session), reader(reader), sinks(std::move(sinks)), report(std::move(report)),
       tracker(settings.postSeconds), preCapture(settings.preSeconds),
-      files(settings.output, session.frameSize(), this->report), progress(reader.frameCount()) {
+      files(settings.output, session.frameSize(), settings.clipFormat, this->report), progress(reader.frameCount()) {
     if (settings.maxStorageMb)
         storage.emplace(settings.output, static_cast<unsigned long long>(*settings.maxStorageMb) << 20);
 }
@@ -101,23 +101,27 @@ void Watcher::takeOverDirectory() {
     if (storage)
         for (const EventHistory::EndedFiles& ended : history.ended) storage->add(ended.clip, ended.snapshot);
     for (const EventHistory::Interrupted& event : history.interrupted) {
-        emit(recoveredEndJson(event.event, std::time(nullptr), event.files), event.event, &event.files);
+        const std::string& named = event.files.clip.empty() ? event.files.snapshot : event.files.clip;
+        emit(recoveredEndJson(event.event, std::time(nullptr), event.files), event.event, &event.files,
+             eventFileStem(named));
         stored(event.files, "");
     }
 }
 
 // The clip opens with the buffered frames, the start frame the last of them.
+// Its name is chosen before the start line goes out, so that the line's
+// sinks know the event's files from the start.
 void Watcher::startEvent() {
     ++eventsStarted;
     const std::time_t now = std::time(nullptr);
-    emit(eventStartJson(tracker.event(), now), tracker.event(), nullptr);
     files.begin(tracker.event().number, localTime(now), reader.clipFps());
+    emit(eventStartJson(tracker.event(), now), tracker.event(), nullptr, files.stem());
     preCapture.forEach([&](const cv::Mat& buffered) { files.write(buffered); });
 }
 
 void Watcher::finishEvent() {
     const EventFiles::Written written = files.finish(reader.clipFps());
-    emit(eventEndJson(tracker.event(), std::time(nullptr), written), tracker.event(), &written);
+    emit(eventEndJson(tracker.event(), std::time(nullptr), written), tracker.event(), &written, files.stem());
     stored(written, files.stem());
 }
 
@@ -131,9 +135,10 @@ void Watcher::endRunningEvent(bool interrupted) {
     if (tracker.finish(interrupted)) finishEvent();
 }
 
-void Watcher::emit(const nlohmann::ordered_json& json, const Event& event, const EventFiles::Written* written) {
+void Watcher::emit(const nlohmann::ordered_json& json, const Event& event, const EventFiles::Written* written,
+                   const std::string& fileStem) {
     const std::string text = eventLineText(json);
-    const EventLine line{written ? EventLine::End : EventLine::Start, event, written, text};
+    const EventLine line{written ? EventLine::End : EventLine::Start, event, written, fileStem, text};
     for (EventSink* sink : sinks) sink->line(line);
 }
 

@@ -42,6 +42,7 @@ struct WatchSettings {
     double preSeconds = 2.0;
     double postSeconds = 3.0;
     std::optional<long long> maxStorageMb; // empty: no limit
+    ClipFormat clipFormat = ClipFormat::Avi;
 };
 
 class Watcher {
@@ -61,7 +62,8 @@ private:
     void finishEvent();
     void endRunningEvent(bool interrupted);
     void stored(const EventFiles::Written& files, const std::string& keepStem);
-    void emit(const nlohmann::ordered_json& line, const Event& event, const EventFiles::Written* files);
+    void emit(const nlohmann::ordered_json& line, const Event& event, const EventFiles::Written* files,
+              const std::string& fileStem);
     void tellState(SourceState state);
 
     const WatchSettings settings;
