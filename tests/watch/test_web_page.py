@@ -27,7 +27,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.common.exceptions import StaleElementReferenceException
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 
 MOTION_WATCH = os.environ["MOTION_WATCH"]
 FPS = 20
@@ -37,10 +37,15 @@ CREDENTIALS = ("viewer", "pass:word")
 
 
 def wait_until(condition, what, timeout=60, state=lambda: ""):
-    """Polls condition until it holds; state tells more when it never does."""
+    """Polls condition until it holds; state tells more when it never does.
+    An element the page has not built yet, or has just rebuilt, counts as
+    the condition not holding yet."""
     deadline = time.monotonic() + timeout
     while True:
-        value = condition()
+        try:
+            value = condition()
+        except (NoSuchElementException, StaleElementReferenceException):
+            value = None
         if value:
             return value
         if time.monotonic() > deadline:
