@@ -70,6 +70,10 @@ void EventFiles::begin(int number, const std::tm& localStart, double fps) {
 }
 
 void EventFiles::write(const cv::Mat& frame) {
+    write(ClipFrame{frame, nullptr});
+}
+
+void EventFiles::write(const ClipFrame& frame) {
     if (!clip.isOpen()) return;
     clip.write(frame);
     ++framesGiven;

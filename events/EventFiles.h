@@ -36,6 +36,7 @@ public:
 
     // Appends a frame to the clip (held by reference; it is not changed later).
     void write(const cv::Mat& frame);
+    void write(const ClipFrame& frame);
 
     // Makes frame the snapshot (held by reference; it is not changed later).
     void keepSnapshot(const cv::Mat& frame);

@@ -3,22 +3,33 @@
 //
 // Frames are held by reference (each decoded frame is its own image, never
 // written to again), so keeping one costs no copy. The buffer never holds a
-// frame older than the pre-capture time before the newest one, which bounds
-// its memory by the frames of that many seconds.
+// frame older than the pre-capture time before the newest one. The newest
+// frames stay as they are up to rawByteLimit; older ones are kept as the
+// JPEG a Motion-JPEG clip holds for them (the same bytes, so such a clip is
+// as it would be without compression; an MP4 clip decodes them). The
+// default two seconds of a 1280x720 25 fps or 1920x1080 10 fps camera fit
+// and cost no compression; a longer pre-capture costs one JPEG per frame
+// (about 10 ms at 1920x1080) and a tenth to a thirtieth of the memory.
 #pragma once
+
+#include "io/ClipWriter.h"
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <deque>
 
 class PreCaptureBuffer {
 public:
-    explicit PreCaptureBuffer(double preSeconds);
+    static constexpr size_t defaultRawByteLimit = size_t(150) << 20;
 
-    // Appends the newest frame and drops those now too old.
+    explicit PreCaptureBuffer(double preSeconds, size_t rawByteLimit = defaultRawByteLimit);
+
+    // Appends the newest frame, drops those now too old and compresses the
+    // oldest uncompressed ones beyond the limit.
     void push(const cv::Mat& frame, double t);
 
-    // Calls write(frame) for every held frame, oldest first.
+    // Calls write(const ClipFrame&) for every held frame, oldest first.
     template <class Write>
     void forEach(Write write) const {
         for (const Entry& e : entries) write(e.frame);
@@ -28,10 +39,13 @@ public:
 
 private:
     struct Entry {
-        cv::Mat frame;
+        ClipFrame frame;
         double t;
     };
 
-    double preSeconds;
+    const double preSeconds;
+    const size_t rawByteLimit;
     std::deque<Entry> entries;
+    size_t compressed = 0; // the oldest entries, held as JPEG
+    size_t rawBytes = 0;   // of the others
 };

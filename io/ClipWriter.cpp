@@ -23,6 +23,12 @@ void createEncoderTables() {
 
 } // namespace
 
+ClipFrame compressClipFrame(const cv::Mat& image) {
+    auto jpeg = std::make_shared<std::vector<uchar>>();
+    if (image.empty() || !cv::imencode(".jpg", image, *jpeg, jpegQuality)) return {image, nullptr}; // as it is
+    return {cv::Mat(), std::move(jpeg)};
+}
+
 const char* clipExtension(ClipFormat format) {
     return format == ClipFormat::Mp4 ? ".mp4" : ".avi";
 }
@@ -45,7 +51,11 @@ bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
 }
 
 void ClipWriter::write(const cv::Mat& frame) {
-    if (opened) queue.push(frame, BoundedQueue<cv::Mat>::WhenFull::Wait);
+    write(ClipFrame{frame, nullptr});
+}
+
+void ClipWriter::write(const ClipFrame& frame) {
+    if (opened) queue.push(frame, BoundedQueue<ClipFrame>::WhenFull::Wait);
 }
 
 long long ClipWriter::close(std::optional<double> fps) {
@@ -58,16 +68,18 @@ long long ClipWriter::close(std::optional<double> fps) {
 }
 
 void ClipWriter::work() {
-    while (const std::optional<cv::Mat> frame = queue.pop()) {
+    while (const std::optional<ClipFrame> frame = queue.pop()) {
         // Once the file refuses a frame, the rest of the clip is not encoded.
         if (failure().empty()) encode(*frame);
         queue.done();
     }
 }
 
-void ClipWriter::encode(const cv::Mat& frame) {
+void ClipWriter::encode(const ClipFrame& frame) {
     if (format == ClipFormat::Mp4)
-        mp4.write(frame);
-    else if (cv::imencode(".jpg", frame, jpeg, jpegQuality))
+        mp4.write(frame.jpeg ? cv::imdecode(*frame.jpeg, cv::IMREAD_COLOR) : frame.image);
+    else if (frame.jpeg)
+        file.append(*frame.jpeg);
+    else if (cv::imencode(".jpg", frame.image, jpeg, jpegQuality))
         file.append(jpeg);
 }

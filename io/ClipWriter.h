@@ -20,11 +20,25 @@
 
 #include <opencv2/core.hpp>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 enum class ClipFormat { Avi, Mp4 };
+
+// A frame on its way into a clip: the image, or the JPEG a Motion-JPEG clip
+// would make of it (compressClipFrame), which such a clip takes as it is and
+// an MP4 clip decodes first. Held frames that wait long (pre-capture) are
+// kept compressed, at a tenth of their size or less.
+struct ClipFrame {
+    cv::Mat image;                                   // empty when compressed
+    std::shared_ptr<const std::vector<uchar>> jpeg; // null when not
+};
+
+// The frame as the JPEG a Motion-JPEG clip holds for it, byte for byte.
+ClipFrame compressClipFrame(const cv::Mat& image);
 
 // The file name extension of a format: ".avi" or ".mp4".
 const char* clipExtension(ClipFormat format);
@@ -44,6 +58,7 @@ public:
 
     // Queues a frame for the open clip; the frame must not change afterwards.
     void write(const cv::Mat& frame);
+    void write(const ClipFrame& frame);
 
     // Waits for the queued frames, finishes the file and returns the number
     // of frames a reader finds in it: 0 when none, and then the file is gone.
@@ -59,7 +74,7 @@ public:
 
 private:
     void work();
-    void encode(const cv::Mat& frame);
+    void encode(const ClipFrame& frame);
 
     const ClipFormat format;
     // The caller opens and finishes the file only while nothing is queued
@@ -68,6 +83,6 @@ private:
     FragmentedMp4Writer mp4;
     bool opened = false;
     std::vector<uchar> jpeg;
-    BoundedQueue<cv::Mat> queue;
+    BoundedQueue<ClipFrame> queue;
     std::thread worker;
 };

@@ -2,7 +2,9 @@
 // spread over several RIFF pieces plays every frame in order; a file cut off
 // anywhere (a crash, power loss) is repaired to play exactly the whole
 // frames before the cut; a disk that refuses bytes part way leaves a clip
-// closed as far as it got, its frame count the one a reader finds.
+// closed as far as it got, its frame count the one a reader finds. A
+// pre-capture that holds its older frames compressed makes the same clips.
+#include "events/PreCaptureBuffer.h"
 #include "io/ClipWriter.h"
 #include "io/MjpegAvi.h"
 
@@ -15,6 +17,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -78,6 +81,34 @@ TEST(ClipFiles, ManyPiecesPlayEveryFrameInOrder) {
     double fps = 0.0;
     EXPECT_EQ(framesRead(path, &fps), upTo(40));
     EXPECT_DOUBLE_EQ(fps, 12.5);
+}
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes a clip that begins with a pre-capture of 30 frames, as the watcher
+// does, and returns its path.
+fs::path clipFromPreCapture(const fs::path& dir, ClipFormat format, size_t rawByteLimit) {
+    PreCaptureBuffer buffer(10.0, rawByteLimit);
+    for (int i = 0; i < 30; ++i) buffer.push(numberedFrame(i), i / 25.0);
+    const fs::path path = dir / (std::to_string(rawByteLimit) + clipExtension(format));
+    ClipWriter clip(format);
+    EXPECT_TRUE(clip.open(path.string(), 25.0, frameSize));
+    buffer.forEach([&](const ClipFrame& frame) { clip.write(frame); });
+    EXPECT_EQ(clip.close(), 30);
+    return path;
+}
+
+TEST(ClipFiles, APreCaptureHeldCompressedMakesTheSameClip) {
+    const fs::path dir = testDir("clip_precapture");
+    const size_t threeFrames = 3 * frameSize.area() * 3;
+    const fs::path compressedAvi = clipFromPreCapture(dir, ClipFormat::Avi, threeFrames);
+    // The Motion-JPEG clip holds the very JPEGs it would have encoded.
+    EXPECT_EQ(fileBytes(compressedAvi), fileBytes(clipFromPreCapture(dir, ClipFormat::Avi, SIZE_MAX)));
+    EXPECT_EQ(framesRead(compressedAvi), upTo(30));
+    EXPECT_EQ(framesRead(clipFromPreCapture(dir, ClipFormat::Mp4, threeFrames)), upTo(30));
 }
 
 TEST(ClipFiles, AFileCutOffAnywherePlaysItsWholeFramesAfterRepair) {

@@ -116,7 +116,7 @@ void Watcher::startEvent() {
     const std::time_t now = std::time(nullptr);
     files.begin(tracker.event().number, localTime(now), reader.clipFps());
     emit(eventStartJson(tracker.event(), now), tracker.event(), nullptr, files.stem());
-    preCapture.forEach([&](const cv::Mat& buffered) { files.write(buffered); });
+    preCapture.forEach([&](const ClipFrame& buffered) { files.write(buffered); });
 }
 
 void Watcher::finishEvent() {
