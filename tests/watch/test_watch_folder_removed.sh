@@ -14,7 +14,7 @@ e2e_make_video scheduled.avi --frames 720 --fps 10 --schedule "$(faults_schedule
 e2e_write_config unused.avi
 command='line=$(cat)
 case $line in
-*"\"type\":\"end\",\"event\":2,"*) rm -rf out ;;
+*"\"type\":\"end\",\"event\":2,"*) mv out removed && rm -rf removed ;;
 *"\"type\":\"end\",\"event\":6,"*) mv out/events.jsonl out/moved.jsonl ;;
 esac'
 faults_start_watch --source scheduled.avi --output out --pre 1 --post 1 --on-event "$command"
@@ -24,9 +24,14 @@ e2e_log "$(cat stderr.txt)"
 
 [ "$(faults_lines stdout.txt end)" -eq 12 ] || e2e_fail "the schedule no longer gives twelve events"
 [ "$(grep -c 'was deleted or replaced' stderr.txt)" -eq 2 ] || e2e_fail "not one report per removal"
-grep -q '"type":"start","event":3,' out/moved.jsonl || e2e_fail "the lines after the removal are not in the new directory"
+# The command runs beside the watcher, which may write a line or two of
+# event 3 into the old directory before the removal takes effect (the
+# directory goes at once: renamed, then deleted).
+head -n 1 out/moved.jsonl | grep -Eq '"event":(3|4),' || e2e_fail "the lines after the removal are not in the new directory"
 cat out/moved.jsonl out/events.jsonl >out/combined.jsonl
 tail -n "$(wc -l <out/combined.jsonl)" stdout.txt | cmp -s - out/combined.jsonl ||
     e2e_fail "the log files differ from the standard output's last lines"
 grep -q '"type":"end","event":12,.*"clip":"event_' out/events.jsonl || e2e_fail "the last event has no clip"
-faults_check_log out --log combined.jsonl
+# An event that straddles the removal ends in the new log without its start.
+sed '1{/"type":"end"/d}' out/combined.jsonl >out/checked.jsonl
+faults_check_log out --log checked.jsonl
