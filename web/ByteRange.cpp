@@ -16,11 +16,11 @@ bool parseNumber(const std::string& text, size_t& value) {
 ByteRange byteRangeOf(const std::string& header, size_t size) {
     const std::string unit = "bytes=";
     if (header.compare(0, unit.size(), unit) != 0 || header.find(',') != std::string::npos) return {};
-    const std::string spec = header.substr(unit.size());
-    const size_t dash = spec.find('-');
+    const std::string bounds = header.substr(unit.size());
+    const size_t dash = bounds.find('-');
     if (dash == std::string::npos) return {};
-    const std::string from = spec.substr(0, dash);
-    const std::string to = spec.substr(dash + 1);
+    const std::string from = bounds.substr(0, dash);
+    const std::string to = bounds.substr(dash + 1);
     size_t first = 0;
     size_t last = 0;
     if (from.empty()) { // the last `to` bytes
