@@ -10,6 +10,7 @@
 
 #include "events/EventFiles.h"
 #include "events/EventTracker.h"
+#include "io/VideoFrame.h"
 
 #include <opencv2/core.hpp>
 
@@ -32,9 +33,10 @@ struct EventLine {
 
 // One processed frame.
 struct WatchedFrame {
-    // BGR with the objects drawn. Never written to again: a sink may keep it
-    // (cv::Mat shares the pixels) without copying.
-    const cv::Mat& annotated;
+    // The frame; annotated() is BGR with the objects drawn, made on first
+    // use from any thread. A sink may keep the frame (it is shared, never
+    // copied) and look at it later, or never.
+    const VideoFrame& frame;
     long long index; // frames read from the source before this one
     double t;        // source time, seconds
     bool eventRunning;

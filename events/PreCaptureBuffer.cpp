@@ -4,8 +4,10 @@
 
 namespace {
 
-size_t bytesOf(const cv::Mat& image) {
-    return image.total() * image.elemSize();
+// What a frame comes to in colour; until then a decoded picture holds half
+// of that or less.
+size_t bytesOf(const VideoFrame& frame) {
+    return size_t(frame.size().area()) * 3;
 }
 
 } // namespace
@@ -13,19 +15,20 @@ size_t bytesOf(const cv::Mat& image) {
 PreCaptureBuffer::PreCaptureBuffer(double preSeconds, size_t rawByteLimit)
     : preSeconds(preSeconds), rawByteLimit(rawByteLimit) {}
 
-void PreCaptureBuffer::push(const cv::Mat& frame, double t) {
-    entries.push_back({ClipFrame{frame, nullptr}, t});
+void PreCaptureBuffer::push(const VideoFrame& frame, double t) {
+    entries.push_back({frame, nullptr, t});
     rawBytes += bytesOf(frame);
     while (!atMostApart(t, entries.front().t, preSeconds)) {
         if (compressed > 0) --compressed;
-        else rawBytes -= bytesOf(entries.front().frame.image);
+        else rawBytes -= bytesOf(entries.front().frame);
         entries.pop_front();
     }
     // The newest frame stays as it is: it is the one the caller goes on with.
     while (rawBytes > rawByteLimit && compressed + 1 < entries.size()) {
-        ClipFrame& oldest = entries[compressed].frame;
-        rawBytes -= bytesOf(oldest.image);
-        oldest = compressClipFrame(oldest.image);
+        Entry& oldest = entries[compressed];
+        rawBytes -= bytesOf(oldest.frame);
+        oldest.jpeg = compressClipFrame(oldest.frame.annotated()).jpeg;
+        oldest.frame = VideoFrame();
         ++compressed;
     }
 }

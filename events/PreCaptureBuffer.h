@@ -2,7 +2,8 @@
 // the motion that started its event.
 //
 // Frames are held by reference (each decoded frame is its own image, never
-// written to again), so keeping one costs no copy. The buffer never holds a
+// written to again), so keeping one costs no copy; one that came from the
+// decoder is made colour, and annotated, only when a clip takes it. The buffer never holds a
 // frame older than the pre-capture time before the newest one. The newest
 // frames stay as they are up to rawByteLimit; older ones are kept as the
 // JPEG a Motion-JPEG clip holds for them (the same bytes, so such a clip is
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "io/ClipWriter.h"
+#include "io/VideoFrame.h"
 
 #include <opencv2/core.hpp>
 
@@ -27,19 +29,20 @@ public:
 
     // Appends the newest frame, drops those now too old and compresses the
     // oldest uncompressed ones beyond the limit.
-    void push(const cv::Mat& frame, double t);
+    void push(const VideoFrame& frame, double t);
 
     // Calls write(const ClipFrame&) for every held frame, oldest first.
     template <class Write>
     void forEach(Write write) const {
-        for (const Entry& e : entries) write(e.frame);
+        for (const Entry& e : entries) write(e.jpeg ? ClipFrame{cv::Mat(), e.jpeg} : ClipFrame{e.frame.annotated(), nullptr});
     }
 
     size_t size() const { return entries.size(); }
 
 private:
     struct Entry {
-        ClipFrame frame;
+        VideoFrame frame;                                // empty once compressed
+        std::shared_ptr<const std::vector<uchar>> jpeg; // null until then
         double t;
     };
 

@@ -22,11 +22,20 @@ StartFailure DetectionSession::start(const SessionRequest& request) {
 }
 
 bool DetectionSession::detect(const cv::Mat& frame) {
+    cv::cvtColor(frame, greyFrame, cv::COLOR_BGR2GRAY);
+    return detectGrey();
+}
+
+bool DetectionSession::detect(const VideoFrame& frame) {
+    frame.grey(greyFrame);
+    return detectGrey();
+}
+
+bool DetectionSession::detectGrey() {
     live->applyPending(motion);
     applySubmitted();
-    cv::cvtColor(frame, greyFrame, cv::COLOR_BGR2GRAY);
     const uint8_t* watched = mask.forFrame(frameSize(), static_cast<int>(motion.getParam(SCALE_FACTOR)));
-    return motion.processFrame(greyFrame.data, frame.cols, frame.rows, watched);
+    return motion.processFrame(greyFrame.data, greyFrame.cols, greyFrame.rows, watched);
 }
 
 cv::Mat DetectionSession::motionMask() {

@@ -16,6 +16,7 @@
 #include "config/ConfigReader.h"
 #include "config/LiveSettings.h"
 #include "io/RegionMask.h"
+#include "io/VideoFrame.h"
 #include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
@@ -63,9 +64,11 @@ public:
     LiveSettings& settings() { return *live; }
 
     // Runs the detector on a BGR frame of the opened size; true when the
-    // detector accepted it. grey() holds the frame it was given.
+    // detector accepted it.
     bool detect(const cv::Mat& frame);
-    const cv::Mat& grey() const { return greyFrame; }
+
+    // The same for a frame from the watcher's reader, grey as it chose.
+    bool detect(const VideoFrame& frame);
 
     // The motion mask of the last accepted frame at frame size, 255 motion.
     cv::Mat motionMask();
@@ -78,6 +81,7 @@ public:
 
 private:
     void applySubmitted();
+    bool detectGrey();
 
     MotionDetector& motion;
     ConfigTexts texts;

@@ -1,5 +1,7 @@
 #include "io/FrameReader.h"
 
+#include "io/DirectDecoder.h"
+
 #include <opencv2/videoio.hpp>
 
 #include <algorithm>
@@ -38,15 +40,22 @@ const std::vector<int> streamTimeouts{
 
 const char* const stoppedWhileOpening = "Stopped while opening the video source";
 
+bool decodesDirectly(SourceKind kind, GreyInput grey) {
+    return kind == SourceKind::Stream || (kind == SourceKind::File && grey == GreyInput::Luma);
+}
+
 } // namespace
 
 struct FrameReader::Stream {
-    explicit Stream(std::string text)
-        : sourceText(std::move(text)), isLive(::isLive(classifySource(sourceText))), queue(queueCapacity) {}
+    Stream(std::string text, GreyInput grey)
+        : sourceText(std::move(text)), isLive(::isLive(classifySource(sourceText))), greyInput(grey),
+          direct(decodesDirectly(classifySource(sourceText), grey)), queue(queueCapacity) {}
 
     void run();
     void openSource();
+    SourceOpening openOnce();
     bool readFrame(TimedFrame& frame);
+    bool readPicture(VideoFrame& frame);
     double fileTime(long long index);
     bool reopen();
     bool deliver(TimedFrame&& frame);
@@ -54,7 +63,10 @@ struct FrameReader::Stream {
 
     const std::string sourceText;
     const bool isLive;
+    const GreyInput greyInput;
+    const bool direct; // the decoder below, not the capture
     cv::VideoCapture capture;
+    std::unique_ptr<DirectDecoder> decoder;
     SourceOpening opening;
     double fps = 30.0;
     long long frames = 0;
@@ -73,7 +85,8 @@ struct FrameReader::Stream {
     bool ended = false;  // the thread is about to return
 };
 
-FrameReader::FrameReader(std::string sourceText) : stream(std::make_shared<Stream>(std::move(sourceText))) {}
+FrameReader::FrameReader(std::string sourceText, GreyInput grey)
+    : stream(std::make_shared<Stream>(std::move(sourceText), grey)) {}
 
 FrameReader::~FrameReader() {
     stream->queue.close();
@@ -146,18 +159,25 @@ void FrameReader::Stream::run() {
         }
         // A frame of another size or kind than at opening is skipped, as the
         // demo skips it; it still counts in the numbering.
-        if (isUsableFrame(frame.image, opening) && !deliver(std::move(frame))) break; // stopping
+        if (frame.frame.size() == cv::Size(opening.frameWidth, opening.frameHeight) && !deliver(std::move(frame)))
+            break; // stopping
         if (queue.waitForClose(std::chrono::seconds(0))) break;
     }
     queue.close();
     markEnded();
 }
 
+SourceOpening FrameReader::Stream::openOnce() {
+    if (!direct) return openVideoSource(sourceText, capture, nullptr, streamTimeouts);
+    decoder = std::make_unique<DirectDecoder>();
+    return openDecodedSource(sourceText, *decoder, std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAfter));
+}
+
 void FrameReader::Stream::openSource() {
-    SourceOpening result = openVideoSource(sourceText, capture, nullptr, streamTimeouts);
+    SourceOpening result = openOnce();
     if (result.failureMessage == nullptr) {
-        fps = clampSourceFps(capture.get(cv::CAP_PROP_FPS));
-        const double reported = capture.get(cv::CAP_PROP_FRAME_COUNT);
+        fps = clampSourceFps(direct ? decoder->fps() : capture.get(cv::CAP_PROP_FPS));
+        const double reported = direct ? double(decoder->frameCount()) : capture.get(cv::CAP_PROP_FRAME_COUNT);
         if (!isLive && reported >= 1) frames = static_cast<long long>(reported);
     }
     std::lock_guard<std::mutex> lock(mutex);
@@ -174,7 +194,7 @@ void FrameReader::Stream::markEnded() {
 
 bool FrameReader::Stream::readFrame(TimedFrame& frame) {
     const Clock::time_point started = Clock::now();
-    if (!capture.read(frame.image) || frame.image.empty()) return false;
+    if (!readPicture(frame.frame)) return false;
     const Clock::time_point now = Clock::now();
     // A read that took as long as the time-out was given up: what it still
     // brought (a frame the decoder held back) belongs to the past.
@@ -186,8 +206,24 @@ bool FrameReader::Stream::readFrame(TimedFrame& frame) {
     return true;
 }
 
+// A frame whose colour (OpenCV) or picture (the decoder) is of another kind
+// than at opening comes out of the wrong size, and is passed over.
+bool FrameReader::Stream::readPicture(VideoFrame& frame) {
+    if (direct) {
+        std::shared_ptr<const DecodedPicture> picture =
+            decoder->read(std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAfter));
+        if (!picture) return false;
+        frame = VideoFrame(std::move(picture), greyInput);
+        return true;
+    }
+    cv::Mat image;
+    if (!capture.read(image) || image.empty()) return false;
+    frame = VideoFrame(isUsableFrame(image, opening) ? std::move(image) : cv::Mat());
+    return true;
+}
+
 double FrameReader::Stream::fileTime(long long index) {
-    const double position = capture.get(cv::CAP_PROP_POS_MSEC) / 1000.0;
+    const double position = direct ? decoder->position() : capture.get(cv::CAP_PROP_POS_MSEC) / 1000.0;
     const bool usable = std::isfinite(position) && (index == 0 ? position >= 0.0 : position > previousT);
     if (usable) return position;
     return index == 0 ? 0.0 : previousT + 1.0 / fps;
@@ -198,11 +234,12 @@ double FrameReader::Stream::fileTime(long long index) {
 // first.
 bool FrameReader::Stream::reopen() {
     capture.release();
+    decoder.reset();
     Clock::time_point attempt = Clock::now();
     for (;;) {
         if (queue.waitForClose(std::max(Clock::duration::zero(), attempt - Clock::now()))) return false;
         attempt = Clock::now() + reopenInterval;
-        if (openVideoSource(sourceText, capture, nullptr, streamTimeouts).failureMessage == nullptr) return true;
+        if (openOnce().failureMessage == nullptr) return true;
     }
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include "io/BoundedQueue.h"
+#include "io/VideoFrame.h"
 #include "io/VideoSource.h"
 
 #include <opencv2/core.hpp>
@@ -30,14 +31,17 @@
 #include <thread>
 
 struct TimedFrame {
-    cv::Mat image;       // 8-bit BGR of the size the source opened with
+    VideoFrame frame;    // of the size the source opened with
     long long index = 0; // frames read from the source before this one
     double t = 0.0;      // source time, seconds
 };
 
 class FrameReader {
 public:
-    explicit FrameReader(std::string sourceText);
+    // A stream is decoded with FFmpeg's libraries directly (see
+    // DirectDecoder), and so is a file when the grey comes from the luma
+    // plane; a camera, and a file for the exact grey, through OpenCV.
+    explicit FrameReader(std::string sourceText, GreyInput grey = GreyInput::Exact);
     ~FrameReader(); // stops the thread (see above)
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;

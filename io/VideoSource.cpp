@@ -1,5 +1,7 @@
 #include "io/VideoSource.h"
 
+#include "io/DirectDecoder.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -60,6 +62,19 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
     }
     opening.frameWidth = static_cast<int32_t>(capture.get(cv::CAP_PROP_FRAME_WIDTH));
     opening.frameHeight = static_cast<int32_t>(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+    return opening;
+}
+
+SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout) {
+    SourceOpening opening;
+    if (!opensByName(classifySource(text)) || classifySource(text) == SourceKind::FileDialog ||
+        !decoder.open(text, timeout)) {
+        opening.failureMessage = videoFileNotOpen;
+        return opening;
+    }
+    opening.sourceFps = clampSourceFps(decoder.fps());
+    opening.frameWidth = decoder.width();
+    opening.frameHeight = decoder.height();
     return opening;
 }
 

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+class DirectDecoder;
+
 namespace cv {
 class Mat;
 class VideoCapture;
@@ -63,6 +65,11 @@ using FilePicker = bool (*)(cv::VideoCapture& capture);
 // parameters for a stream (time-outs), nothing for other sources.
 SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture, FilePicker picker = nullptr,
                               const std::vector<int>& streamParams = {});
+
+// Opens a file or a stream (by name, not the reserved text) on FFmpeg's
+// libraries directly, giving up after timeout; fails with "Video file not
+// open", as openVideoSource does.
+SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout);
 
 // Whether a frame read from the source has the size it opened with and
 // 8-bit BGR pixels; any other frame is treated as missing.

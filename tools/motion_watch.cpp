@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     DetectionSession session(detector);
     std::unique_ptr<FrameReader> reader;
     SessionRequest request{options.config, options.regionMask, options.source, [&](const std::string& text) {
-                               reader = std::make_unique<FrameReader>(text);
+                               reader = std::make_unique<FrameReader>(text, options.greyInput);
                                return reader->open(stopRequested);
                            }};
     const StartFailure failure = session.start(request);

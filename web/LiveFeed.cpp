@@ -38,7 +38,7 @@ struct LiveFeed::Encoding {
 
 void LiveFeed::publish(const WatchedFrame& frame) {
     std::unique_lock<std::mutex> lock(mutex);
-    annotated = frame.annotated;
+    annotated = frame.frame;
     annotatedIndex = frame.index;
     if (maskInterests > 0) {
         lock.unlock(); // the mask is made on this thread; clients need not wait for it
@@ -52,15 +52,18 @@ void LiveFeed::publish(const WatchedFrame& frame) {
 
 std::optional<LiveFeed::Jpeg> LiveFeed::next(const Picture& picture, long long after, Clock::time_point deadline) {
     cv::Mat image;
+    VideoFrame frame;
     long long index;
+    const bool isMask = picture.view == View::Mask;
     {
         std::unique_lock<std::mutex> lock(mutex);
-        const bool isMask = picture.view == View::Mask;
         const long long& newest = isMask ? maskIndex : annotatedIndex;
         if (!published.wait_until(lock, deadline, [&] { return closed || newest > after; }) || closed) return {};
-        image = isMask ? mask : annotated;
+        if (isMask) image = mask;
+        else frame = annotated;
         index = newest;
     }
+    if (!isMask) image = frame.annotated(); // the colour conversion and drawing, when the detection thread skipped them
     const std::shared_ptr<Encoding> encoding = encodingFor(picture);
     std::lock_guard<std::mutex> lock(encoding->mutex);
     if (encoding->index != index) {

@@ -72,7 +72,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable published;
-    cv::Mat annotated;
+    VideoFrame annotated;
     long long annotatedIndex = -1;
     cv::Mat mask;
     long long maskIndex = -1;

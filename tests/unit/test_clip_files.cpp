@@ -92,7 +92,7 @@ std::string fileBytes(const fs::path& path) {
 // does, and returns its path.
 fs::path clipFromPreCapture(const fs::path& dir, ClipFormat format, size_t rawByteLimit) {
     PreCaptureBuffer buffer(10.0, rawByteLimit);
-    for (int i = 0; i < 30; ++i) buffer.push(numberedFrame(i), i / 25.0);
+    for (int i = 0; i < 30; ++i) buffer.push(VideoFrame(numberedFrame(i)), i / 25.0);
     const fs::path path = dir / (std::to_string(rawByteLimit) + clipExtension(format));
     ClipWriter clip(format);
     EXPECT_TRUE(clip.open(path.string(), 25.0, frameSize));

@@ -38,7 +38,7 @@ public:
     void frame(const WatchedFrame& frame) override {
         frames.push_back(frame.index);
         const cv::Mat mask = frame.motionMask();
-        ASSERT_EQ(mask.size(), frame.annotated.size());
+        ASSERT_EQ(mask.size(), frame.frame.size());
         maskPixels += cv::countNonZero(mask);
     }
     void sourceState(SourceState state) override { states.push_back(state); }

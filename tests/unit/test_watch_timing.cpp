@@ -41,7 +41,7 @@ TEST(WatchTiming, EventEndsExactlyThreeSecondsOfFramesAfterTheLastObject) {
 TEST(WatchTiming, PreCaptureHoldsExactlyTwoSecondsOfFrames) {
     PreCaptureBuffer buffer(2.0);
     for (long long i = 0; i < 1000; ++i) {
-        buffer.push(cv::Mat(), frameTime(i));
+        buffer.push(VideoFrame(cv::Mat()), frameTime(i));
         ASSERT_EQ(buffer.size(), size_t(std::min<long long>(i + 1, 61))) << "after frame " << i;
     }
 }

@@ -87,6 +87,10 @@ std::optional<WatchOptions> parseWatchOptions(int argc, const char* const* argv,
             options.mqtt.persist = true;
             continue;
         }
+        if (name == "--fast-input") {
+            options.greyInput = GreyInput::Luma;
+            continue;
+        }
         const OptionParser* option = findOption(name);
         if (option == nullptr) {
             error = "unknown argument " + name;
@@ -117,7 +121,7 @@ const char* watchUsage() {
            "                    [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]\n"
            "                    [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]\n"
            "                     [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]\n"
-           "                    [--http [ADDR:]PORT] [--http-auth FILE]\n"
+           "                    [--http [ADDR:]PORT] [--http-auth FILE] [--fast-input]\n"
            "  --config FILE        configuration (default Config_Params.json)\n"
            "  --source TEXT        video file, camera number or URL (default: the configuration's)\n"
            "  --output DIR         where clips, snapshots and events.jsonl go (default events)\n"
@@ -134,5 +138,6 @@ const char* watchUsage() {
            "  --mqtt-discovery-prefix PREFIX  Home Assistant discovery (default homeassistant, \"\" off)\n"
            "  --mqtt-persist       keep settings changed over MQTT in the configuration file\n"
            "  --http [ADDR:]PORT   serve the web page on ADDR (default 127.0.0.1)\n"
-           "  --http-auth FILE     user:password lines; the web page then asks for them\n";
+           "  --http-auth FILE     user:password lines; the web page then asks for them\n"
+           "  --fast-input         detect on the decoder's luma plane: less processor time, slightly other events\n";
 }

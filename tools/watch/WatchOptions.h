@@ -2,6 +2,7 @@
 #pragma once
 
 #include "io/ClipWriter.h"
+#include "io/VideoFrame.h"
 #include "mqtt/MqttOptions.h"
 #include "web/ListenAddress.h"
 
@@ -23,6 +24,7 @@ struct WatchOptions {
     std::optional<ListenAddress> http; // the web page's address; empty: no web page
     std::string httpAuth;              // the web page's user:password file; empty: none
     ClipFormat clipFormat = ClipFormat::Avi;
+    GreyInput greyInput = GreyInput::Exact; // --fast-input: Luma
     bool help = false;
 
     // The camera's name in force.

@@ -3,7 +3,6 @@
 #include "detector/MotionDetector.h"
 #include "events/EventHistory.h"
 #include "events/EventJson.h"
-#include "io/Overlay.h"
 #include "io/Shutdown.h"
 
 #include <chrono>
@@ -66,27 +65,26 @@ int Watcher::run() {
 
 void Watcher::process(TimedFrame& frame) {
     ++framesSeen;
-    MotionDetector& detector = session.detector();
-    session.detect(frame.image);
-    const std::vector<DetectedObject> objects = detector.getObjects();
-    drawObjects(frame.image, objects);
-    preCapture.push(frame.image, frame.t);
-
+    session.detect(frame.frame);
+    std::vector<DetectedObject> objects = session.detector().getObjects();
     const FrameVerdict verdict = tracker.observe(frame.index, frame.t, objects);
+    frame.frame.setObjects(std::move(objects));
+    preCapture.push(frame.frame, frame.t);
+
     switch (verdict.step) {
     case FrameVerdict::Quiet: break;
     case FrameVerdict::Started: startEvent(); break;
-    case FrameVerdict::Continued: files.write(frame.image); break;
+    case FrameVerdict::Continued: files.write(frame.frame.annotated()); break;
     case FrameVerdict::Ended:
-        files.write(frame.image);
+        files.write(frame.frame.annotated());
         finishEvent();
         break;
     }
-    if (verdict.newSnapshot) files.keepSnapshot(frame.image);
+    if (verdict.newSnapshot) files.keepSnapshot(frame.frame.annotated());
     progress.update(framesSeen, eventsStarted);
 
     const std::function<cv::Mat()> motionMask = [this] { return session.motionMask(); };
-    const WatchedFrame watched{frame.image, frame.index, frame.t, tracker.running(), motionMask};
+    const WatchedFrame watched{frame.frame, frame.index, frame.t, tracker.running(), motionMask};
     for (EventSink* sink : sinks) sink->frame(watched);
 }
 

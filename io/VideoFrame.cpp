@@ -1,0 +1,65 @@
+#include "io/VideoFrame.h"
+
+#include "io/Overlay.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <mutex>
+
+struct VideoFrame::Shared {
+    // Null when colour came first, and once colour is made: the frame then
+    // holds its pixels once, not twice.
+    std::shared_ptr<const DecodedPicture> picture;
+    GreyInput greyInput = GreyInput::Exact;
+    cv::Size size;
+    std::vector<DetectedObject> objects;
+    std::once_flag coloured, drawn;
+    cv::Mat image; // the colour, then with the objects drawn
+};
+
+VideoFrame::VideoFrame(cv::Mat colour) : shared(std::make_shared<Shared>()) {
+    shared->size = colour.size();
+    shared->image = std::move(colour);
+    std::call_once(shared->coloured, [] {});
+}
+
+VideoFrame::VideoFrame(std::shared_ptr<const DecodedPicture> picture, GreyInput grey)
+    : shared(std::make_shared<Shared>()) {
+    shared->size = cv::Size(picture->width(), picture->height());
+    shared->picture = std::move(picture);
+    shared->greyInput = grey;
+}
+
+cv::Size VideoFrame::size() const {
+    return shared->size;
+}
+
+const cv::Mat& VideoFrame::colour() const {
+    std::call_once(shared->coloured, [this] {
+        shared->image = shared->picture->colour();
+        shared->picture.reset();
+    });
+    return shared->image;
+}
+
+void VideoFrame::grey(cv::Mat& grey) const {
+    if (shared->greyInput == GreyInput::Luma) {
+        grey.release(); // it may still name an earlier picture's plane
+        cv::Mat luma = shared->picture->luma();
+        if (!luma.empty()) {
+            grey = std::move(luma);
+            return;
+        }
+    }
+    cv::cvtColor(colour(), grey, cv::COLOR_BGR2GRAY);
+}
+
+void VideoFrame::setObjects(std::vector<DetectedObject> objects) {
+    shared->objects = std::move(objects);
+}
+
+const cv::Mat& VideoFrame::annotated() const {
+    colour();
+    std::call_once(shared->drawn, [this] { drawObjects(shared->image, shared->objects); });
+    return shared->image;
+}
