@@ -3,7 +3,9 @@
 # picture from the sample with a little sensor noise) is served on 127.0.0.1
 # as MPEG-TS over HTTP, one watcher watches it for SECONDS, and the script
 # prints the watcher's CPU seconds per minute of video (user + system, from
-# /proc) and its peak resident memory.
+# /proc), its peak resident memory, and the events and clip bytes per minute
+# it wrote. SCENE=moving serves the sample itself instead (people walking:
+# events all along).
 #
 #   scripts/camera_benchmark.sh [SECONDS] [MODE...] [-- WATCH_ARGS...]
 #
@@ -72,6 +74,11 @@ cpu_ticks() {
 # serving costs the server no encoding while the watcher is measured.
 make_stream() {
     local size=$1 fps=$2 out=$3
+    if [ "${SCENE:-quiet}" = moving ]; then
+        ffmpeg -nostdin -loglevel error -y -i "$sample" -t 10 -vf "scale=$size,fps=$fps,format=yuv420p" \
+            -c:v libx264 -preset veryfast -g "$((fps * 2))" -bf 0 "$out"
+        return
+    fi
     ffmpeg -nostdin -loglevel error -y -ss 1 -i "$sample" -frames:v 1 -vf "scale=$size" "$work/still.png"
     ffmpeg -nostdin -loglevel error -y -loop 1 -framerate "$fps" -i "$work/still.png" -t 10 \
         -vf "noise=alls=3:allf=t,format=yuv420p" -c:v libx264 -preset veryfast -g "$((fps * 2))" -bf 0 "$out"
@@ -102,8 +109,9 @@ run_mode() {
 
     local hz; hz=$(getconf CLK_TCK)
     local events; events=$(grep -c '"type":"start"' "$work/out/events.jsonl" 2>/dev/null || true)
-    awk -v m="$mode" -v t=$((end - start)) -v hz="$hz" -v s="$seconds" -v rss="$rss" -v e="${events:-0}" \
-        'BEGIN { printf "%-14s %6.2f CPU s per minute   peak RSS %5.0f MB   %d events\n", m, t / hz * 60 / s, rss / 1024, e }'
+    local clips; clips=$(find "$work/out" -name 'event_*' \( -name '*.avi' -o -name '*.mp4' \) -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    awk -v m="$mode" -v t=$((end - start)) -v hz="$hz" -v s="$seconds" -v rss="$rss" -v e="${events:-0}" -v c="$clips" \
+        'BEGIN { printf "%-14s %6.2f CPU s per minute   peak RSS %5.0f MB   %d events   clips %5.1f MB per minute\n", m, t / hz * 60 / s, rss / 1024, e, c / 1e6 * 60 / (s + 3) }'
 }
 
 echo "motion_watch ${watch_args[*]:-(defaults)}, ${seconds} s per run"
