@@ -4,7 +4,8 @@
 # one event whose clip reaches back to the start of the file and that takes
 # in a short pause, one on its own whose pre-capture overlaps the previous
 # event's frames, and one that runs to the end of the file. The event command
-# sees every log line, and each failing command is reported; with
+# sees every log line, and each failing command is reported; the fast input
+# gives the same events and clips; with
 # --max-storage-mb 0 only the newest event's files stay, while the log keeps
 # all lines. With the configuration's zones (half of the picture, at scale
 # factor 2) the events again follow motion_trace's report.
@@ -24,6 +25,14 @@ e2e_write_config unused.avi
 grep -q '"startFrame":[0-9]*,"endFrame":339,' out/events.jsonl || e2e_fail "no event ends with the file"
 cmp -s stdout.txt out/events.jsonl || e2e_fail "stdout differs from the events log"
 cmp -s hook.txt out/events.jsonl || e2e_fail "the event command did not get every line"
+
+# The fast input decodes the file itself and detects on its luma plane; on
+# this clean square the events are the same, and the clips, made colour only
+# when written (pre-capture included), show the square where the source has it.
+"$MOTION_WATCH" --source scheduled.avi --output fast --pre 4 --post 3 --fast-input >/dev/null 2>&1 ||
+    e2e_fail "motion_watch --fast-input ended with status $?"
+/usr/bin/python3 "$here/check_events.py" trace.jsonl fast 4 3 10 "$PROBE_VIDEO" scheduled.avi ||
+    e2e_fail "events of the fast input differ from the rule"
 
 "$MOTION_WATCH" --source scheduled.avi --output limited --max-storage-mb 0 --on-event 'exit 3' >/dev/null 2>stderr.txt ||
     e2e_fail "motion_watch --max-storage-mb ended with status $?"
