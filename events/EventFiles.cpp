@@ -70,7 +70,7 @@ void EventFiles::begin(int number, const std::tm& localStart, double fps) {
 }
 
 void EventFiles::write(const cv::Mat& frame) {
-    write(ClipFrame{frame, nullptr});
+    write(ClipFrame{frame, nullptr, nullptr});
 }
 
 void EventFiles::write(const ClipFrame& frame) {

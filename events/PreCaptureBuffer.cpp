@@ -10,13 +10,49 @@ size_t bytesOf(const VideoFrame& frame) {
     return size_t(frame.size().area()) * 3;
 }
 
+size_t bytesOf(const std::shared_ptr<const SourcePackets>& packets) {
+    return packets ? packets->bytes() : 0;
+}
+
+bool holdsKeyframe(const std::shared_ptr<const SourcePackets>& packets) {
+    return packets && packets->holdsKeyframe();
+}
+
 } // namespace
 
-PreCaptureBuffer::PreCaptureBuffer(double preSeconds, size_t rawByteLimit)
-    : preSeconds(preSeconds), rawByteLimit(rawByteLimit) {}
+PreCaptureBuffer::PreCaptureBuffer(double preSeconds, size_t rawByteLimit, Holding holding)
+    : preSeconds(preSeconds), rawByteLimit(rawByteLimit), holding(holding) {}
+
+ClipFrame PreCaptureBuffer::clipFrame(const Entry& e) const {
+    if (holding == Holding::Packets) return ClipFrame{cv::Mat(), nullptr, e.packets};
+    if (e.jpeg) return ClipFrame{cv::Mat(), e.jpeg, nullptr};
+    return ClipFrame{e.frame.annotated(), nullptr, nullptr};
+}
 
 void PreCaptureBuffer::push(const VideoFrame& frame, double t) {
-    entries.push_back({frame, nullptr, t});
+    if (holding == Holding::Packets) pushPackets(frame, t);
+    else pushFrame(frame, t);
+}
+
+void PreCaptureBuffer::pushPackets(const VideoFrame& frame, double t) {
+    entries.push_back({VideoFrame(), nullptr, frame.packets(), t});
+    rawBytes += bytesOf(frame.packets());
+    size_t firstInside = 0;
+    while (firstInside + 1 < entries.size() && !atMostApart(t, entries[firstInside].t, preSeconds)) ++firstInside;
+    size_t start = 0;
+    for (size_t i = 0; i <= firstInside; ++i)
+        if (holdsKeyframe(entries[i].packets)) start = i;
+    // Without keyframes, memory still has a bound; the clip then begins at
+    // the next keyframe it is given.
+    while (start + 1 < entries.size() && rawBytes - bytesOf(entries[start].packets) > rawByteLimit) ++start;
+    for (size_t i = 0; i < start; ++i) {
+        rawBytes -= bytesOf(entries.front().packets);
+        entries.pop_front();
+    }
+}
+
+void PreCaptureBuffer::pushFrame(const VideoFrame& frame, double t) {
+    entries.push_back({frame, nullptr, nullptr, t});
     rawBytes += bytesOf(frame);
     while (!atMostApart(t, entries.front().t, preSeconds)) {
         if (compressed > 0) --compressed;

@@ -25,7 +25,14 @@ class PreCaptureBuffer {
 public:
     static constexpr size_t defaultRawByteLimit = size_t(150) << 20;
 
-    explicit PreCaptureBuffer(double preSeconds, size_t rawByteLimit = defaultRawByteLimit);
+    // Frames: the pictures, for clips that are encoded. Packets: only the
+    // source's packets, for clips that copy them; those reach back to the
+    // keyframe at or before the pre-capture's start, where such a clip must
+    // begin, and take a few MB where pictures take GB.
+    enum class Holding { Frames, Packets };
+
+    explicit PreCaptureBuffer(double preSeconds, size_t rawByteLimit = defaultRawByteLimit,
+                              Holding holding = Holding::Frames);
 
     // Appends the newest frame, drops those now too old and compresses the
     // oldest uncompressed ones beyond the limit.
@@ -34,20 +41,26 @@ public:
     // Calls write(const ClipFrame&) for every held frame, oldest first.
     template <class Write>
     void forEach(Write write) const {
-        for (const Entry& e : entries) write(e.jpeg ? ClipFrame{cv::Mat(), e.jpeg} : ClipFrame{e.frame.annotated(), nullptr});
+        for (const Entry& e : entries) write(clipFrame(e));
     }
 
     size_t size() const { return entries.size(); }
 
 private:
     struct Entry {
-        VideoFrame frame;                                // empty once compressed
+        VideoFrame frame;                                // empty once compressed, and when holding packets
         std::shared_ptr<const std::vector<uchar>> jpeg; // null until then
+        std::shared_ptr<const SourcePackets> packets;    // when holding packets
         double t;
     };
 
+    ClipFrame clipFrame(const Entry& e) const;
+    void pushFrame(const VideoFrame& frame, double t);
+    void pushPackets(const VideoFrame& frame, double t);
+
     const double preSeconds;
-    const size_t rawByteLimit;
+    const size_t rawByteLimit; // of pictures; of packets when holding them (a stream without keyframes)
+    const Holding holding;
     std::deque<Entry> entries;
     size_t compressed = 0; // the oldest entries, held as JPEG
     size_t rawBytes = 0;   // of the others

@@ -25,12 +25,12 @@ void createEncoderTables() {
 
 ClipFrame compressClipFrame(const cv::Mat& image) {
     auto jpeg = std::make_shared<std::vector<uchar>>();
-    if (image.empty() || !cv::imencode(".jpg", image, *jpeg, jpegQuality)) return {image, nullptr}; // as it is
-    return {cv::Mat(), std::move(jpeg)};
+    if (image.empty() || !cv::imencode(".jpg", image, *jpeg, jpegQuality)) return {image, nullptr, nullptr}; // as it is
+    return {cv::Mat(), std::move(jpeg), nullptr};
 }
 
 const char* clipExtension(ClipFormat format) {
-    return format == ClipFormat::Mp4 ? ".mp4" : ".avi";
+    return format == ClipFormat::Avi ? ".avi" : ".mp4";
 }
 
 ClipWriter::ClipWriter(ClipFormat format) : format(format), queue(16) {
@@ -46,12 +46,16 @@ ClipWriter::~ClipWriter() {
 
 bool ClipWriter::open(const std::string& path, double fps, cv::Size frameSize) {
     close();
-    opened = format == ClipFormat::Mp4 ? mp4.open(path, fps, frameSize) : file.open(path, fps, frameSize);
+    switch (format) {
+    case ClipFormat::Avi: opened = file.open(path, fps, frameSize); break;
+    case ClipFormat::Mp4: opened = mp4.open(path, fps, frameSize); break;
+    case ClipFormat::Copy: opened = mp4.openCopy(path); break;
+    }
     return opened;
 }
 
 void ClipWriter::write(const cv::Mat& frame) {
-    write(ClipFrame{frame, nullptr});
+    write(ClipFrame{frame, nullptr, nullptr});
 }
 
 void ClipWriter::write(const ClipFrame& frame) {
@@ -62,7 +66,7 @@ long long ClipWriter::close(std::optional<double> fps) {
     queue.waitUntilDone();
     if (!opened) return 0;
     opened = false;
-    if (format == ClipFormat::Mp4) return mp4.close();
+    if (format != ClipFormat::Avi) return mp4.close();
     if (fps) file.setFps(*fps);
     return file.finish();
 }
@@ -76,7 +80,9 @@ void ClipWriter::work() {
 }
 
 void ClipWriter::encode(const ClipFrame& frame) {
-    if (format == ClipFormat::Mp4)
+    if (format == ClipFormat::Copy) {
+        if (frame.packets) mp4.write(*frame.packets);
+    } else if (format == ClipFormat::Mp4)
         mp4.write(frame.jpeg ? cv::imdecode(*frame.jpeg, cv::IMREAD_COLOR) : frame.image);
     else if (frame.jpeg)
         file.append(*frame.jpeg);

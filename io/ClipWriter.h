@@ -26,7 +26,10 @@
 #include <thread>
 #include <vector>
 
-enum class ClipFormat { Avi, Mp4 };
+// Copy: the camera's own compressed stream in fragmented MP4, as it came (no
+// decoding, no encoding, no boxes; those are in the snapshot and the event's
+// object list). Only a source decoded directly brings its packets.
+enum class ClipFormat { Avi, Mp4, Copy };
 
 // A frame on its way into a clip: the image, or the JPEG a Motion-JPEG clip
 // would make of it (compressClipFrame), which such a clip takes as it is and
@@ -35,12 +38,13 @@ enum class ClipFormat { Avi, Mp4 };
 struct ClipFrame {
     cv::Mat image;                                   // empty when compressed
     std::shared_ptr<const std::vector<uchar>> jpeg; // null when not
+    std::shared_ptr<const SourcePackets> packets;    // what a Copy clip takes instead of either
 };
 
 // The frame as the JPEG a Motion-JPEG clip holds for it, byte for byte.
 ClipFrame compressClipFrame(const cv::Mat& image);
 
-// The file name extension of a format: ".avi" or ".mp4".
+// The file name extension of a format: ".avi" or ".mp4" (both MP4 formats).
 const char* clipExtension(ClipFormat format);
 
 class ClipWriter {
@@ -70,7 +74,7 @@ public:
     // Why the clip last opened could not be opened or holds fewer frames
     // than it was given, such as "No space left on device"; empty when it
     // holds them all.
-    const std::string& failure() const { return format == ClipFormat::Mp4 ? mp4.error() : file.error(); }
+    const std::string& failure() const { return format == ClipFormat::Avi ? file.error() : mp4.error(); }
 
 private:
     void work();

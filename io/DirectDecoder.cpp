@@ -45,8 +45,37 @@ struct DecodedPicture::Conversion {
     std::mutex mutex;
 };
 
-DecodedPicture::DecodedPicture(AVFrame* frame, std::shared_ptr<Conversion> conversion)
-    : frame(frame), conversion(std::move(conversion)) {}
+SourcePackets::Stream::Stream(const AVCodecParameters* from, int timeBaseNum, int timeBaseDen, double fps)
+    : parameters(avcodec_parameters_alloc()), timeBaseNum(timeBaseNum), timeBaseDen(timeBaseDen), fps(fps) {
+    if (parameters != nullptr) avcodec_parameters_copy(parameters, from);
+}
+
+SourcePackets::Stream::~Stream() {
+    avcodec_parameters_free(&parameters);
+}
+
+SourcePackets::SourcePackets(std::shared_ptr<const Stream> stream, std::vector<AVPacket*> packets)
+    : from(std::move(stream)), held(std::move(packets)) {}
+
+SourcePackets::~SourcePackets() {
+    for (AVPacket*& packet : held) av_packet_free(&packet);
+}
+
+bool SourcePackets::holdsKeyframe() const {
+    for (const AVPacket* packet : held)
+        if (packet->flags & AV_PKT_FLAG_KEY) return true;
+    return false;
+}
+
+size_t SourcePackets::bytes() const {
+    size_t sum = 0;
+    for (const AVPacket* packet : held) sum += size_t(packet->size) + sizeof(AVPacket);
+    return sum;
+}
+
+DecodedPicture::DecodedPicture(AVFrame* frame, std::shared_ptr<Conversion> conversion,
+                               std::shared_ptr<const SourcePackets> source)
+    : frame(frame), conversion(std::move(conversion)), source(std::move(source)) {}
 
 DecodedPicture::~DecodedPicture() {
     av_frame_free(&frame);
@@ -87,6 +116,7 @@ cv::Mat DecodedPicture::luma() const {
 
 struct DirectDecoder::State {
     ~State() {
+        for (AVPacket*& taken : packetsTaken) av_packet_free(&taken);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
@@ -108,12 +138,15 @@ struct DirectDecoder::State {
     bool draining = false;
     int64_t pictureTime = AV_NOPTS_VALUE;
     std::shared_ptr<DecodedPicture::Conversion> conversion;
+    // With packets kept: the stream, and the packets taken since the last picture.
+    std::shared_ptr<const SourcePackets::Stream> source;
+    std::vector<AVPacket*> packetsTaken;
 };
 
 DirectDecoder::DirectDecoder() = default;
 DirectDecoder::~DirectDecoder() = default;
 
-bool DirectDecoder::open(const std::string& name, std::chrono::milliseconds timeout) {
+bool DirectDecoder::open(const std::string& name, std::chrono::milliseconds timeout, bool keepPackets) {
     auto s = std::make_unique<State>();
     s->deadline = Clock::now() + timeout;
     s->format = avformat_alloc_context();
@@ -124,6 +157,10 @@ bool DirectDecoder::open(const std::string& name, std::chrono::milliseconds time
     for (unsigned i = 0; i < s->format->nb_streams && s->stream == nullptr; ++i)
         if (s->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) s->stream = s->format->streams[i];
     if (s->stream == nullptr || !s->openDecoder()) return false;
+    if (keepPackets)
+        s->source = std::make_shared<const SourcePackets::Stream>(
+            s->stream->codecpar, s->stream->time_base.num, s->stream->time_base.den,
+            ratio(av_guess_frame_rate(s->format, s->stream, nullptr)));
     s->deadline = Clock::time_point::max();
     state = std::move(s);
     return true;
@@ -182,6 +219,8 @@ std::shared_ptr<const DecodedPicture> DirectDecoder::read(std::chrono::milliseco
         }
         const bool ours = s.packet->stream_index == s.stream->index;
         const int sent = ours ? avcodec_send_packet(s.codec, s.packet) : 0;
+        if (ours && sent >= 0 && s.source)
+            if (AVPacket* kept = av_packet_clone(s.packet)) s.packetsTaken.push_back(kept);
         av_packet_unref(s.packet);
         if (!ours && ++otherPackets > maxOtherPackets) break;
         if (sent < 0 && sent != AVERROR(EAGAIN)) break;
@@ -200,5 +239,8 @@ std::shared_ptr<const DecodedPicture> DirectDecoder::State::picture(AVFrame* fra
     if (!conversion || !conversion->fits(codec->coded_width, codec->coded_height, frame->format))
         conversion = std::make_shared<DecodedPicture::Conversion>(codec->coded_width, codec->coded_height,
                                                                   frame->format);
-    return std::shared_ptr<const DecodedPicture>(new DecodedPicture(frame, conversion));
+    std::shared_ptr<const SourcePackets> packets;
+    if (source && !packetsTaken.empty()) packets = std::make_shared<const SourcePackets>(source, std::move(packetsTaken));
+    packetsTaken.clear();
+    return std::shared_ptr<const DecodedPicture>(new DecodedPicture(frame, conversion, std::move(packets)));
 }

@@ -19,8 +19,45 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct AVFrame;
+struct AVPacket;
+struct AVCodecParameters;
+
+// The source's own compressed video behind one picture: the packets the
+// decoder took since the picture before (in decoding order; one, for a
+// camera's usual stream), and the stream they belong to. What a clip that
+// copies the camera's stream is made of. Shared by reference, never changed.
+class SourcePackets {
+public:
+    // What a file needs to hold the packets: the codec's parameters, the
+    // time base of their timestamps and the frame rate. A source opened
+    // again is another stream.
+    struct Stream {
+        Stream(const AVCodecParameters* parameters, int timeBaseNum, int timeBaseDen, double fps);
+        ~Stream();
+        Stream(const Stream&) = delete;
+        Stream& operator=(const Stream&) = delete;
+        AVCodecParameters* parameters;
+        int timeBaseNum, timeBaseDen;
+        double fps;
+    };
+
+    SourcePackets(std::shared_ptr<const Stream> stream, std::vector<AVPacket*> packets);
+    ~SourcePackets();
+    SourcePackets(const SourcePackets&) = delete;
+    SourcePackets& operator=(const SourcePackets&) = delete;
+
+    const std::shared_ptr<const Stream>& stream() const { return from; }
+    const std::vector<AVPacket*>& packets() const { return held; }
+    bool holdsKeyframe() const;
+    size_t bytes() const;
+
+private:
+    std::shared_ptr<const Stream> from;
+    std::vector<AVPacket*> held;
+};
 
 // One decoded picture, shared by reference and never changed.
 class DecodedPicture {
@@ -40,13 +77,19 @@ public:
     // luma plane (RGB, paletted, deeper than 8 bits).
     cv::Mat luma() const;
 
+    // The packets behind the picture, when the decoder keeps them; null
+    // otherwise, and for the pictures the decoder gives out after the last
+    // packet.
+    const std::shared_ptr<const SourcePackets>& packets() const { return source; }
+
 private:
     friend class DirectDecoder;
     struct Conversion;
-    DecodedPicture(AVFrame* frame, std::shared_ptr<Conversion> conversion);
+    DecodedPicture(AVFrame* frame, std::shared_ptr<Conversion> conversion, std::shared_ptr<const SourcePackets> source);
 
     AVFrame* frame;
     std::shared_ptr<Conversion> conversion; // shared with the decoder: made once per size and format
+    std::shared_ptr<const SourcePackets> source;
 };
 
 class DirectDecoder {
@@ -57,8 +100,9 @@ public:
     DirectDecoder& operator=(const DirectDecoder&) = delete;
 
     // Opens the file or URL and its first video stream; false (nothing held)
-    // when it cannot, or when that takes longer than timeout.
-    bool open(const std::string& name, std::chrono::milliseconds timeout);
+    // when it cannot, or when that takes longer than timeout. keepPackets:
+    // every picture brings the packets behind it (see SourcePackets).
+    bool open(const std::string& name, std::chrono::milliseconds timeout, bool keepPackets = false);
 
     int width() const;
     int height() const;

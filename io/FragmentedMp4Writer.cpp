@@ -94,6 +94,20 @@ struct FragmentedMp4Writer::Encoder {
     std::string encode(const AVFrame* frame);
 
     std::string convert(const cv::Mat& bgr);
+
+    // The muxer's side, shared by both kinds of file.
+    std::string startFile(const std::string& path);
+
+    // Copying the source's packets: the file is made with the first
+    // keyframe, which brings the stream.
+    std::string startCopy(const std::string& path, std::shared_ptr<const SourcePackets::Stream> from);
+    std::string copy(const SourcePackets& packets, const std::string& path);
+
+    bool copying = false;
+    std::shared_ptr<const SourcePackets::Stream> source; // null until the first keyframe
+    AVRational sourceTimeBase{1, 1};
+    int64_t frameTicks = 1; // one frame period in the source's time base
+    int64_t firstDts = AV_NOPTS_VALUE, lastDts = AV_NOPTS_VALUE;
 };
 
 std::string FragmentedMp4Writer::Encoder::open(const std::string& path, double fps, cv::Size size) {
@@ -137,14 +151,69 @@ std::string FragmentedMp4Writer::Encoder::open(const std::string& path, double f
                                codec->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (converter == nullptr) return "cannot convert BGR to YUV 4:2:0";
 
-    if ((status = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return describe(status);
+    return startFile(path);
+}
+
+std::string FragmentedMp4Writer::Encoder::startFile(const std::string& path) {
+    int status = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (status < 0) return describe(status);
     // Every finished fragment goes to the file at once, not when a buffer fills.
     format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    // A camera's keyframes may be seconds apart; a fragment still ends
+    // after a second, so that a clip cut short loses no more.
+    if (source) av_dict_set(&options, "frag_duration", "1000000", 0);
     status = avformat_write_header(format, &options);
     av_dict_free(&options);
     return status < 0 ? describe(status) : "";
+}
+
+std::string FragmentedMp4Writer::Encoder::startCopy(const std::string& path,
+                                                     std::shared_ptr<const SourcePackets::Stream> from) {
+    source = std::move(from);
+    sourceTimeBase = AVRational{source->timeBaseNum, source->timeBaseDen};
+    const double fps = source->fps > 0.0 ? source->fps : 25.0;
+    frameTicks = std::max<int64_t>(1, std::llround(1.0 / fps / av_q2d(sourceTimeBase)));
+    int status = avformat_alloc_output_context2(&format, nullptr, "mp4", path.c_str());
+    if (status < 0) return describe(status);
+    stream = avformat_new_stream(format, nullptr);
+    if (stream == nullptr || source->parameters == nullptr) return "out of memory";
+    if ((status = avcodec_parameters_copy(stream->codecpar, source->parameters)) < 0) return describe(status);
+    stream->codecpar->codec_tag = 0; // the MP4's own tag for the codec, not the source container's
+    stream->time_base = sourceTimeBase;
+    return startFile(path);
+}
+
+// The packets go into the file as they are; only their timestamps move, so
+// that the clip starts at 0. A copy starts at a keyframe (what comes before
+// one cannot be decoded on its own); packets without timestamps get one
+// frame period each, and packets of a source opened again (another stream)
+// or that go back in time are left out.
+std::string FragmentedMp4Writer::Encoder::copy(const SourcePackets& packets, const std::string& path) {
+    for (const AVPacket* in : packets.packets()) {
+        if (!source) {
+            if (!(in->flags & AV_PKT_FLAG_KEY)) continue;
+            if (std::string failure = startCopy(path, packets.stream()); !failure.empty()) return failure;
+        }
+        if (packets.stream() != source) return "";
+        int64_t dts = in->dts != AV_NOPTS_VALUE ? in->dts : in->pts;
+        int64_t pts = in->pts != AV_NOPTS_VALUE ? in->pts : dts;
+        if (dts == AV_NOPTS_VALUE) pts = dts = lastDts == AV_NOPTS_VALUE ? 0 : lastDts + frameTicks;
+        if (lastDts != AV_NOPTS_VALUE && dts <= lastDts) continue;
+        if (firstDts == AV_NOPTS_VALUE) firstDts = dts;
+        lastDts = dts;
+        if (av_packet_ref(packet, in) < 0) return "out of memory";
+        packet->pts = pts - firstDts;
+        packet->dts = dts - firstDts;
+        if (packet->duration <= 0) packet->duration = frameTicks;
+        av_packet_rescale_ts(packet, sourceTimeBase, stream->time_base);
+        packet->stream_index = stream->index;
+        const int status = av_interleaved_write_frame(format, packet); // takes the packet's data
+        if (status < 0) return describe(status);
+        ++frames;
+    }
+    return "";
 }
 
 std::string FragmentedMp4Writer::Encoder::convert(const cv::Mat& bgr) {
@@ -196,12 +265,31 @@ bool FragmentedMp4Writer::open(const std::string& filePath, double fps, cv::Size
     return false;
 }
 
+bool FragmentedMp4Writer::openCopy(const std::string& filePath) {
+    close();
+    lastError.clear();
+    path = filePath;
+    encoder = std::make_unique<Encoder>();
+    encoder->copying = true;
+    encoder->packet = av_packet_alloc();
+    if (encoder->packet != nullptr) return true;
+    lastError = "out of memory";
+    encoder.reset();
+    return false;
+}
+
+bool FragmentedMp4Writer::write(const SourcePackets& packets) {
+    if (!encoder || !encoder->copying || !lastError.empty()) return false;
+    lastError = encoder->copy(packets, path);
+    return lastError.empty();
+}
+
 bool FragmentedMp4Writer::isOpen() const {
     return encoder != nullptr;
 }
 
 bool FragmentedMp4Writer::write(const cv::Mat& bgr) {
-    if (!encoder || !lastError.empty()) return false;
+    if (!encoder || encoder->copying || !lastError.empty()) return false;
     std::string failure = encoder->convert(bgr);
     if (failure.empty()) failure = encoder->encode(encoder->picture);
     if (!failure.empty()) {
@@ -216,9 +304,9 @@ long long FragmentedMp4Writer::close() {
     if (!encoder) return 0;
     // The frames the encoder still holds go out even after a failure: what
     // the file takes of them is counted below.
-    const std::string flushed = encoder->encode(nullptr);
+    const std::string flushed = encoder->copying ? "" : encoder->encode(nullptr);
     if (lastError.empty()) lastError = flushed;
-    const int status = av_write_trailer(encoder->format);
+    const int status = encoder->format != nullptr ? av_write_trailer(encoder->format) : 0;
     if (status < 0 && lastError.empty()) lastError = describe(status);
     long long frames = encoder->frames;
     encoder.reset(); // closes the file

@@ -8,9 +8,13 @@
 //
 // Frames are 8-bit BGR of the size given to open(); they are converted to
 // 4:2:0 for the encoder (a frame of odd width or height gets its last
-// column or row repeated, as 4:2:0 needs even sizes). Synchronous: the
-// caller that must not wait runs it on a thread of its own.
+// column or row repeated, as 4:2:0 needs even sizes). Or, opened with
+// openCopy(), the file takes a source's own packets without decoding or
+// encoding them. Synchronous: the caller that must not wait runs it on a
+// thread of its own.
 #pragma once
+
+#include "io/DirectDecoder.h"
 
 #include <opencv2/core.hpp>
 
@@ -29,11 +33,19 @@ public:
     // error() then says why.
     bool open(const std::string& path, double fps, cv::Size frameSize);
 
+    // Starts a new file that takes the source's own packets as they are: no
+    // decoding, no encoding, the camera's pictures to the bit. The file
+    // begins with the first keyframe given; its stream is that keyframe's.
+    bool openCopy(const std::string& path);
+
     bool isOpen() const;
 
     // Encodes one frame. Once encoding or writing fails, the file takes no
     // further frames: false from then on, error() saying why.
     bool write(const cv::Mat& bgr);
+
+    // Appends packets to a file opened with openCopy(); the same rule.
+    bool write(const SourcePackets& packets);
 
     // Encodes what the encoder still holds, writes the last fragment, closes
     // the file and flushes it to the disk. Returns the frames a reader finds

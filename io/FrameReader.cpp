@@ -40,16 +40,17 @@ const std::vector<int> streamTimeouts{
 
 const char* const stoppedWhileOpening = "Stopped while opening the video source";
 
-bool decodesDirectly(SourceKind kind, GreyInput grey) {
-    return kind == SourceKind::Stream || (kind == SourceKind::File && grey == GreyInput::Luma);
+bool decodesDirectly(SourceKind kind, const ReaderChoice& choice) {
+    const bool needsDecoder = choice.grey == GreyInput::Luma || choice.sourcePackets;
+    return kind == SourceKind::Stream || (kind == SourceKind::File && needsDecoder);
 }
 
 } // namespace
 
 struct FrameReader::Stream {
-    Stream(std::string text, GreyInput grey)
-        : sourceText(std::move(text)), isLive(::isLive(classifySource(sourceText))), greyInput(grey),
-          direct(decodesDirectly(classifySource(sourceText), grey)), queue(queueCapacity) {}
+    Stream(std::string text, ReaderChoice choice)
+        : sourceText(std::move(text)), isLive(::isLive(classifySource(sourceText))), choice(choice),
+          direct(decodesDirectly(classifySource(sourceText), choice)), queue(queueCapacity) {}
 
     void run();
     void openSource();
@@ -63,7 +64,7 @@ struct FrameReader::Stream {
 
     const std::string sourceText;
     const bool isLive;
-    const GreyInput greyInput;
+    const ReaderChoice choice;
     const bool direct; // the decoder below, not the capture
     cv::VideoCapture capture;
     std::unique_ptr<DirectDecoder> decoder;
@@ -85,8 +86,8 @@ struct FrameReader::Stream {
     bool ended = false;  // the thread is about to return
 };
 
-FrameReader::FrameReader(std::string sourceText, GreyInput grey)
-    : stream(std::make_shared<Stream>(std::move(sourceText), grey)) {}
+FrameReader::FrameReader(std::string sourceText, ReaderChoice choice)
+    : stream(std::make_shared<Stream>(std::move(sourceText), choice)) {}
 
 FrameReader::~FrameReader() {
     stream->queue.close();
@@ -170,7 +171,8 @@ void FrameReader::Stream::run() {
 SourceOpening FrameReader::Stream::openOnce() {
     if (!direct) return openVideoSource(sourceText, capture, nullptr, streamTimeouts);
     decoder = std::make_unique<DirectDecoder>();
-    return openDecodedSource(sourceText, *decoder, std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAfter));
+    return openDecodedSource(sourceText, *decoder, std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAfter),
+                             choice.sourcePackets);
 }
 
 void FrameReader::Stream::openSource() {
@@ -213,7 +215,7 @@ bool FrameReader::Stream::readPicture(VideoFrame& frame) {
         std::shared_ptr<const DecodedPicture> picture =
             decoder->read(std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAfter));
         if (!picture) return false;
-        frame = VideoFrame(std::move(picture), greyInput);
+        frame = VideoFrame(std::move(picture), choice.grey);
         return true;
     }
     cv::Mat image;

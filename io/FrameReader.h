@@ -30,6 +30,13 @@
 #include <string>
 #include <thread>
 
+// How frames are to come: where their grey comes from, and whether they
+// bring the source's packets (for clips that copy the camera's stream).
+struct ReaderChoice {
+    GreyInput grey = GreyInput::Exact;
+    bool sourcePackets = false;
+};
+
 struct TimedFrame {
     VideoFrame frame;    // of the size the source opened with
     long long index = 0; // frames read from the source before this one
@@ -39,9 +46,10 @@ struct TimedFrame {
 class FrameReader {
 public:
     // A stream is decoded with FFmpeg's libraries directly (see
-    // DirectDecoder), and so is a file when the grey comes from the luma
-    // plane; a camera, and a file for the exact grey, through OpenCV.
-    explicit FrameReader(std::string sourceText, GreyInput grey = GreyInput::Exact);
+    // DirectDecoder), and so is a file for the luma plane or the source's
+    // packets; a camera, and otherwise a file, through OpenCV (which gives
+    // no packets).
+    explicit FrameReader(std::string sourceText, ReaderChoice choice = {});
     ~FrameReader(); // stops the thread (see above)
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;

@@ -10,6 +10,7 @@ struct VideoFrame::Shared {
     // Null when colour came first, and once colour is made: the frame then
     // holds its pixels once, not twice.
     std::shared_ptr<const DecodedPicture> picture;
+    std::shared_ptr<const SourcePackets> packets;
     GreyInput greyInput = GreyInput::Exact;
     cv::Size size;
     std::vector<DetectedObject> objects;
@@ -26,6 +27,7 @@ VideoFrame::VideoFrame(cv::Mat colour) : shared(std::make_shared<Shared>()) {
 VideoFrame::VideoFrame(std::shared_ptr<const DecodedPicture> picture, GreyInput grey)
     : shared(std::make_shared<Shared>()) {
     shared->size = cv::Size(picture->width(), picture->height());
+    shared->packets = picture->packets();
     shared->picture = std::move(picture);
     shared->greyInput = grey;
 }
@@ -56,6 +58,10 @@ void VideoFrame::grey(cv::Mat& grey) const {
 
 void VideoFrame::setObjects(std::vector<DetectedObject> objects) {
     shared->objects = std::move(objects);
+}
+
+const std::shared_ptr<const SourcePackets>& VideoFrame::packets() const {
+    return shared->packets;
 }
 
 const cv::Mat& VideoFrame::annotated() const {

@@ -43,6 +43,9 @@ public:
     // 8-bit BGR with the objects drawn.
     const cv::Mat& annotated() const;
 
+    // The source's packets behind the frame, when its reader keeps them.
+    const std::shared_ptr<const SourcePackets>& packets() const;
+
 private:
     struct Shared;
     const cv::Mat& colour() const;

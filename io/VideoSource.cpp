@@ -65,10 +65,11 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
     return opening;
 }
 
-SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout) {
+SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout,
+                                bool keepPackets) {
     SourceOpening opening;
     if (!opensByName(classifySource(text)) || classifySource(text) == SourceKind::FileDialog ||
-        !decoder.open(text, timeout)) {
+        !decoder.open(text, timeout, keepPackets)) {
         opening.failureMessage = videoFileNotOpen;
         return opening;
     }

@@ -68,8 +68,9 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
 
 // Opens a file or a stream (by name, not the reserved text) on FFmpeg's
 // libraries directly, giving up after timeout; fails with "Video file not
-// open", as openVideoSource does.
-SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout);
+// open", as openVideoSource does. keepPackets: see DirectDecoder::open.
+SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout,
+                                bool keepPackets = false);
 
 // Whether a frame read from the source has the size it opened with and
 // 8-bit BGR pixels; any other frame is treated as missing.

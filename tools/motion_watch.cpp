@@ -117,14 +117,23 @@ int main(int argc, char** argv) {
     MotionDetector detector;
     DetectionSession session(detector);
     std::unique_ptr<FrameReader> reader;
+    const ReaderChoice choice{options.greyInput, options.clipFormat == ClipFormat::Copy};
+    // A webcam's frames come without compressed packets: refused before it opens.
+    bool cameraRefused = false;
     SessionRequest request{options.config, options.regionMask, options.source, [&](const std::string& text) {
-                               reader = std::make_unique<FrameReader>(text, options.greyInput);
+                               if (choice.sourcePackets && classifySource(text) == SourceKind::Camera) {
+                                   cameraRefused = true;
+                                   return SourceOpening{"", 0, 0, 0.0};
+                               }
+                               reader = std::make_unique<FrameReader>(text, choice);
                                return reader->open(stopRequested);
                            }};
     const StartFailure failure = session.start(request);
     // A stop signal while a stream was still opening ends the watcher as
     // any stop does, with nothing created.
     if (failure != StartFailure::None && stopRequested()) return 0;
+    if (cameraRefused)
+        return fail("--clip-format copy needs a stream or a video file: a camera's frames come without their packets");
     if (failure != StartFailure::None) return fail(startFailureLine(failure, options, session));
     MqttOptions mqtt;
     if (!options.mqtt.host.empty()) {

@@ -34,9 +34,14 @@ bool parseText(const char* text, std::string& value) {
 }
 
 bool parseClipFormat(const std::string& text, ClipFormat& format) {
-    if (text != "avi" && text != "mp4") return false;
-    format = text == "mp4" ? ClipFormat::Mp4 : ClipFormat::Avi;
-    return true;
+    const std::pair<const char*, ClipFormat> formats[] = {
+        {"avi", ClipFormat::Avi}, {"mp4", ClipFormat::Mp4}, {"copy", ClipFormat::Copy}};
+    for (const auto& [name, value] : formats)
+        if (text == name) {
+            format = value;
+            return true;
+        }
+    return false;
 }
 
 struct OptionParser {
@@ -118,7 +123,7 @@ std::string webOptionsProblem(const WatchOptions& options) {
 const char* watchUsage() {
     return "usage: motion_watch [--config FILE] [--source TEXT] [--output DIR] [--pre SECONDS]\n"
            "                    [--post SECONDS] [--on-event COMMAND] [--max-storage-mb N]\n"
-           "                    [--region-mask FILE] [--name NAME] [--clip-format avi|mp4]\n"
+           "                    [--region-mask FILE] [--name NAME] [--clip-format avi|mp4|copy]\n"
            "                    [--mqtt HOST[:PORT] [--mqtt-auth FILE] [--mqtt-prefix PREFIX]\n"
            "                     [--mqtt-discovery-prefix PREFIX] [--mqtt-persist]]\n"
            "                    [--http [ADDR:]PORT] [--http-auth FILE] [--fast-input]\n"
@@ -131,7 +136,8 @@ const char* watchUsage() {
            "  --max-storage-mb N   delete the oldest clips and snapshots beyond N MiB\n"
            "  --region-mask FILE   image of the watched area, \"\" none (default: the configuration's)\n"
            "  --name NAME          the camera's name (default: the configuration file's name without extension)\n"
-           "  --clip-format F      avi (Motion-JPEG, the default) or mp4 (H.264, plays in browsers)\n"
+           "  --clip-format F      avi (Motion-JPEG, the default), mp4 (H.264, plays in browsers) or copy\n"
+           "                       (the stream's own video in MP4: no encoding, no boxes; streams and files)\n"
            "  --mqtt HOST[:PORT]   publish to this MQTT broker (port 1883 by default)\n"
            "  --mqtt-auth FILE     the broker login, one line user:password\n"
            "  --mqtt-prefix PREFIX topics under PREFIX/NAME (default motion_watch)\n"

@@ -29,7 +29,10 @@ std::tm localTime(std::time_t when) {
 Watcher::Watcher(const WatchSettings& settings, DetectionSession& session, FrameReader& reader,
                  std::vector<EventSink*> sinks, std::function<void(const std::string&)> report)
     : settings(settings), session(session), reader(reader), sinks(std::move(sinks)), report(std::move(report)),
-      tracker(settings.postSeconds), preCapture(settings.preSeconds),
+      tracker(settings.postSeconds),
+      preCapture(settings.preSeconds, PreCaptureBuffer::defaultRawByteLimit,
+                 settings.clipFormat == ClipFormat::Copy ? PreCaptureBuffer::Holding::Packets
+                                                         : PreCaptureBuffer::Holding::Frames),
       files(settings.output, session.frameSize(), settings.clipFormat, this->report), progress(reader.frameCount()) {
     if (settings.maxStorageMb)
         storage.emplace(settings.output, static_cast<unsigned long long>(*settings.maxStorageMb) << 20);
@@ -74,9 +77,9 @@ void Watcher::process(TimedFrame& frame) {
     switch (verdict.step) {
     case FrameVerdict::Quiet: break;
     case FrameVerdict::Started: startEvent(); break;
-    case FrameVerdict::Continued: files.write(frame.frame.annotated()); break;
+    case FrameVerdict::Continued: files.write(clipFrame(frame.frame)); break;
     case FrameVerdict::Ended:
-        files.write(frame.frame.annotated());
+        files.write(clipFrame(frame.frame));
         finishEvent();
         break;
     }
@@ -86,6 +89,13 @@ void Watcher::process(TimedFrame& frame) {
     const std::function<cv::Mat()> motionMask = [this] { return session.motionMask(); };
     const WatchedFrame watched{frame.frame, frame.index, frame.t, tracker.running(), motionMask};
     for (EventSink* sink : sinks) sink->frame(watched);
+}
+
+// A copied clip takes the frame's packets, and the frame need not be made
+// colour for it.
+ClipFrame Watcher::clipFrame(const VideoFrame& frame) const {
+    if (settings.clipFormat == ClipFormat::Copy) return ClipFrame{cv::Mat(), nullptr, frame.packets()};
+    return ClipFrame{frame.annotated(), nullptr, nullptr};
 }
 
 void Watcher::takeOverDirectory() {

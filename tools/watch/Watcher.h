@@ -58,6 +58,7 @@ public:
 private:
     void takeOverDirectory();
     void process(TimedFrame& frame);
+    ClipFrame clipFrame(const VideoFrame& frame) const;
     void startEvent();
     void finishEvent();
     void endRunningEvent(bool interrupted);
