@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <random>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
