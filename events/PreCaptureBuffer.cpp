@@ -37,18 +37,21 @@ void PreCaptureBuffer::push(const VideoFrame& frame, double t) {
 void PreCaptureBuffer::pushPackets(const VideoFrame& frame, double t) {
     entries.push_back({VideoFrame(), nullptr, frame.packets(), t});
     rawBytes += bytesOf(frame.packets());
+    const auto dropOldest = [this] {
+        rawBytes -= bytesOf(entries.front().packets);
+        entries.pop_front();
+    };
+    // Kept from the last keyframe at or before the oldest frame within the
+    // pre-capture time.
     size_t firstInside = 0;
     while (firstInside + 1 < entries.size() && !atMostApart(t, entries[firstInside].t, preSeconds)) ++firstInside;
     size_t start = 0;
     for (size_t i = 0; i <= firstInside; ++i)
         if (holdsKeyframe(entries[i].packets)) start = i;
+    for (size_t i = 0; i < start; ++i) dropOldest();
     // Without keyframes, memory still has a bound; the clip then begins at
     // the next keyframe it is given.
-    while (start + 1 < entries.size() && rawBytes - bytesOf(entries[start].packets) > rawByteLimit) ++start;
-    for (size_t i = 0; i < start; ++i) {
-        rawBytes -= bytesOf(entries.front().packets);
-        entries.pop_front();
-    }
+    while (entries.size() > 1 && rawBytes > rawByteLimit) dropOldest();
 }
 
 void PreCaptureBuffer::pushFrame(const VideoFrame& frame, double t) {
