@@ -110,8 +110,7 @@ cv::Mat DecodedPicture::luma() const {
     if (format == nullptr || (format->flags & notLuma) != 0 || format->comp[0].plane != 0 ||
         format->comp[0].step != 1 || format->comp[0].offset != 0 || format->comp[0].depth != 8)
         return {};
-    const cv::Mat plane(frame->height, frame->width, CV_8UC1, frame->data[0], size_t(frame->linesize[0]));
-    return plane.isContinuous() ? plane : plane.clone();
+    return cv::Mat(frame->height, frame->width, CV_8UC1, frame->data[0], size_t(frame->linesize[0]));
 }
 
 struct DirectDecoder::State {

@@ -72,9 +72,9 @@ public:
     // 8-bit BGR, a new image each call.
     cv::Mat colour() const;
 
-    // The luma plane as 8-bit grey at frame size, without a copy where its
-    // rows lie back to back; empty for pictures without a separate 8-bit
-    // luma plane (RGB, paletted, deeper than 8 bits).
+    // The luma plane as 8-bit grey at frame size: a view of the picture's
+    // own plane, valid while the picture lives. Empty for pictures without
+    // a separate 8-bit luma plane (RGB, paletted, deeper than 8 bits).
     cv::Mat luma() const;
 
     // The packets behind the picture, when the decoder keeps them; null

@@ -45,11 +45,12 @@ const cv::Mat& VideoFrame::colour() const {
 }
 
 void VideoFrame::grey(cv::Mat& grey) const {
+    // Copied (a fraction of a millisecond): the picture goes once the frame
+    // is made colour, and with it its planes.
     if (shared->greyInput == GreyInput::Luma) {
-        grey.release(); // it may still name an earlier picture's plane
-        cv::Mat luma = shared->picture->luma();
+        const cv::Mat luma = shared->picture->luma();
         if (!luma.empty()) {
-            grey = std::move(luma);
+            luma.copyTo(grey);
             return;
         }
     }

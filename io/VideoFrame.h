@@ -31,10 +31,8 @@ public:
     bool empty() const { return !shared; }
     cv::Size size() const;
 
-    // The detector's input into grey (reusing its buffer where it can; in
-    // the fast input a view of the decoder's plane, valid while the frame
-    // lives and is not yet colour). Ask before the frame is shared or
-    // annotated: the drawing goes into the colour.
+    // The detector's input into grey, reusing its buffer. Ask before the
+    // frame is shared or annotated: the drawing goes into the colour.
     void grey(cv::Mat& grey) const;
 
     // The objects to draw; given once, before the frame is shared.
