@@ -69,10 +69,6 @@ void EventFiles::begin(int number, const std::tm& localStart, double fps) {
     clip.open((directory / (currentStem + clipExtension(format))).string(), fps, frameSize);
 }
 
-void EventFiles::write(const cv::Mat& frame) {
-    write(ClipFrame{frame, nullptr, nullptr});
-}
-
 void EventFiles::write(const ClipFrame& frame) {
     if (!clip.isOpen()) return;
     clip.write(frame);

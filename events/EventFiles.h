@@ -35,7 +35,6 @@ public:
     void begin(int eventNumber, const std::tm& localStart, double fps);
 
     // Appends a frame to the clip (held by reference; it is not changed later).
-    void write(const cv::Mat& frame);
     void write(const ClipFrame& frame);
 
     // Makes frame the snapshot (held by reference; it is not changed later).

@@ -26,6 +26,7 @@ PreCaptureBuffer::PreCaptureBuffer(double preSeconds, size_t rawByteLimit, Holdi
 ClipFrame PreCaptureBuffer::clipFrame(const Entry& e) const {
     if (holding == Holding::Packets) return ClipFrame{cv::Mat(), nullptr, e.packets};
     if (e.jpeg) return ClipFrame{cv::Mat(), e.jpeg, nullptr};
+    // Not compressed, or it would not compress.
     return ClipFrame{e.frame.annotated(), nullptr, nullptr};
 }
 
@@ -67,7 +68,7 @@ void PreCaptureBuffer::pushFrame(const VideoFrame& frame, double t) {
         Entry& oldest = entries[compressed];
         rawBytes -= bytesOf(oldest.frame);
         oldest.jpeg = compressClipFrame(oldest.frame.annotated()).jpeg;
-        oldest.frame = VideoFrame();
+        if (oldest.jpeg) oldest.frame = VideoFrame(); // one that would not compress stays as it is
         ++compressed;
     }
 }

@@ -68,8 +68,8 @@ SourceOpening openVideoSource(const std::string& text, cv::VideoCapture& capture
 SourceOpening openDecodedSource(const std::string& text, DirectDecoder& decoder, std::chrono::milliseconds timeout,
                                 bool keepPackets) {
     SourceOpening opening;
-    if (!opensByName(classifySource(text)) || classifySource(text) == SourceKind::FileDialog ||
-        !decoder.open(text, timeout, keepPackets)) {
+    const SourceKind kind = classifySource(text);
+    if ((kind != SourceKind::File && kind != SourceKind::Stream) || !decoder.open(text, timeout, keepPackets)) {
         opening.failureMessage = videoFileNotOpen;
         return opening;
     }

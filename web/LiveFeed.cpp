@@ -51,7 +51,7 @@ void LiveFeed::publish(const WatchedFrame& frame) {
 }
 
 std::optional<LiveFeed::Jpeg> LiveFeed::next(const Picture& picture, long long after, Clock::time_point deadline) {
-    cv::Mat image;
+    cv::Mat maskImage;
     VideoFrame frame;
     long long index;
     const bool isMask = picture.view == View::Mask;
@@ -59,14 +59,16 @@ std::optional<LiveFeed::Jpeg> LiveFeed::next(const Picture& picture, long long a
         std::unique_lock<std::mutex> lock(mutex);
         const long long& newest = isMask ? maskIndex : annotatedIndex;
         if (!published.wait_until(lock, deadline, [&] { return closed || newest > after; }) || closed) return {};
-        if (isMask) image = mask;
+        if (isMask) maskImage = mask;
         else frame = annotated;
         index = newest;
     }
-    if (!isMask) image = frame.annotated(); // the colour conversion and drawing, when the detection thread skipped them
     const std::shared_ptr<Encoding> encoding = encodingFor(picture);
     std::lock_guard<std::mutex> lock(encoding->mutex);
     if (encoding->index != index) {
+        // The frame is made colour and annotated here, on the viewer's
+        // thread, when the detection thread had no need to.
+        const cv::Mat& image = isMask ? maskImage : frame.annotated();
         encoding->bytes = std::make_shared<const std::vector<uchar>>(encode(image, picture.width));
         encoding->index = index;
     }
